@@ -1,0 +1,38 @@
+#include <atomic>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "platform/platform_backend.h"
+
+namespace {
+
+std::mutex hookMutex;
+DebugOutputHook currentHook = nullptr;
+void* currentHookContext = nullptr;
+std::atomic<TickSource> currentTickSource{nullptr};
+
+}  // namespace
+
+void setDebugOutputHook(DebugOutputHook hook, void* context) {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    currentHook = hook;
+    currentHookContext = context;
+}
+
+void debugOutput(const std::wstring& text) {
+    {
+        std::lock_guard<std::mutex> lock(hookMutex);
+        if (currentHook != nullptr) {
+            currentHook(text, currentHookContext);
+            return;
+        }
+    }
+    systemDebugOutput(text);
+}
+
+void setTickSource(TickSource source) { currentTickSource.store(source); }
+
+std::uint32_t tickCount() {
+    TickSource source = currentTickSource.load();
+    return source != nullptr ? source() : systemTickCount();
+}

@@ -1,0 +1,123 @@
+// POSIX backend: ports are "comN" entries (usually symlinks to tty devices) in
+// the folder named by QUORVEL_PORT_DIR, the way Wine maps its COM ports.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// A write that the peer does not drain for this long is reported as failed
+// instead of blocking for ever.
+constexpr std::uint32_t kWriteStallLimitMs = 20000;
+
+std::string portPath(std::int32_t portNumber) {
+    const char* dir = std::getenv("QUORVEL_PORT_DIR");
+    return std::string(dir != nullptr ? dir : ".") + "/com" + std::to_string(portNumber);
+}
+
+bool configure(int fd) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) return false;
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (cfsetispeed(&settings, B115200) != 0 || cfsetospeed(&settings, B115200) != 0) return false;
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) return false;
+    // Assert DTR and RTS; a pseudo-terminal has no modem lines, which is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)ioctl(fd, TIOCMBIS, &lines);
+    return true;
+}
+
+}  // namespace
+
+PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
+    port->openedPortNumber = portNumber;
+    port->handle = kInvalidPortHandle;
+
+    const int fd = open(portPath(portNumber).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kInvalidPortHandle;
+    // Exclusive use: an advisory lock (TIOCEXCL alone does not stop root).
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !configure(fd)) {
+        close(fd);
+        return kInvalidPortHandle;
+    }
+    port->handle = fd;
+    return port->handle;
+}
+
+void closePort(SerialPort* port) {
+    if (port == nullptr) return;
+    if (port->handle != kInvalidPortHandle) {
+        close(static_cast<int>(port->handle));
+        port->handle = kInvalidPortHandle;
+    }
+    delete port;
+}
+
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count) {
+    const ssize_t received = read(static_cast<int>(port->handle), buffer, count);
+    if (received < 0) {
+        count = 0;
+        return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : errno;
+    }
+    count = static_cast<std::uint32_t>(received);
+    traceBytes(kReadTracePrefix, buffer, count);
+    return 0;
+}
+
+int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
+    const int fd = static_cast<int>(port->handle);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::uint32_t written = 0;
+    int status = 0;
+    std::uint32_t stallStart = tickCount();
+    // Like a Win32 write without time-out: return once the driver took everything.
+    while (written < count) {
+        const ssize_t n = write(fd, bytes + written, count - written);
+        if (n > 0) {
+            written += static_cast<std::uint32_t>(n);
+            stallStart = tickCount();
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            status = errno;
+            break;
+        }
+        if (ticksSince(stallStart) > kWriteStallLimitMs) {
+            status = ETIMEDOUT;
+            break;
+        }
+        pollfd waitFor{fd, POLLOUT, 0};
+        (void)poll(&waitFor, 1, 100);
+    }
+    count = written;
+    traceBytes(kWriteTracePrefix, data, written);
+    return status;
+}
+
+PortNameList enumeratePorts() {
+    PortNameList names;
+    for (int number = 0; number <= kHighestListedPort; ++number) {
+        struct stat target {};
+        // stat follows the link: a link whose device is gone does not count.
+        if (stat(portPath(number).c_str(), &target) == 0) {
+            names.push_back(L"COM" + std::to_wstring(number));
+        }
+    }
+    return names;
+}

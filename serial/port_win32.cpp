@@ -1,0 +1,106 @@
+#include <windows.h>
+
+#include <cwchar>
+
+#include "serial/serial_port.h"
+
+namespace {
+
+HANDLE toHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Applies the fixed line settings and non-blocking read time-outs.
+bool configure(HANDLE handle, const SerialPort& port) {
+    if (!SetupComm(handle, port.inputQueueSize, port.outputQueueSize)) return false;
+
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb)) return false;
+    dcb.BaudRate = CBR_115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = 0;
+    if (!SetCommState(handle, &dcb)) return false;
+
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    return SetCommTimeouts(handle, &timeouts) != 0;
+}
+
+}  // namespace
+
+PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
+    port->openedPortNumber = portNumber;
+    port->handle = kInvalidPortHandle;
+
+    wchar_t path[32];
+    std::swprintf(path, sizeof path / sizeof path[0], L"\\\\.\\COM%i", portNumber);
+    HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return kInvalidPortHandle;
+
+    // Any refused set-up step is a failed open: no half-configured port is kept.
+    if (!configure(handle, *port)) {
+        CloseHandle(handle);
+        return kInvalidPortHandle;
+    }
+    port->handle = reinterpret_cast<PortHandle>(handle);
+    return port->handle;
+}
+
+void closePort(SerialPort* port) {
+    if (port == nullptr) return;
+    if (port->handle != kInvalidPortHandle) {
+        CloseHandle(toHandle(port->handle));
+        port->handle = kInvalidPortHandle;
+    }
+    delete port;
+}
+
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count) {
+    DWORD received = 0;
+    if (!ReadFile(toHandle(port->handle), buffer, count, &received, nullptr)) {
+        const int status = static_cast<int>(GetLastError());
+        count = 0;
+        return status;
+    }
+    count = received;
+    traceBytes(kReadTracePrefix, buffer, received);
+    return 0;
+}
+
+int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
+    DWORD written = 0;
+    const BOOL ok = WriteFile(toHandle(port->handle), data, count, &written, nullptr);
+    const int status = ok ? 0 : static_cast<int>(GetLastError());
+    count = written;
+    traceBytes(kWriteTracePrefix, data, written);
+    return status;
+}
+
+PortNameList enumeratePorts() {
+    PortNameList names;
+    wchar_t target[1000];
+    for (int number = 0; number <= kHighestListedPort; ++number) {
+        const std::wstring name = L"COM" + std::to_wstring(number);
+        if (QueryDosDeviceW(name.c_str(), target, 1000) != 0) names.push_back(name);
+    }
+    return names;
+}

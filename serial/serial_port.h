@@ -1,0 +1,56 @@
+// The only code that touches a COM port: opening with the fixed line settings,
+// non-blocking reads, writes, the byte trace, and the list of ports present.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The OS handle of an open port: a Win32 HANDLE, or a POSIX file descriptor.
+using PortHandle = std::intptr_t;
+constexpr PortHandle kInvalidPortHandle = -1;
+
+constexpr std::uint32_t kInputQueueSize = 20480;
+constexpr std::uint32_t kOutputQueueSize = 1024;
+
+// Highest port number that enumeratePorts looks for.
+constexpr int kHighestListedPort = 254;
+
+struct SerialPort {
+    PortHandle handle = kInvalidPortHandle;
+    std::int32_t openedPortNumber = 0;  // last number given to openPort
+    std::uint32_t inputQueueSize = kInputQueueSize;
+    std::uint32_t outputQueueSize = kOutputQueueSize;
+    std::int32_t portNumber = 0;  // number the record was created for
+};
+
+// Names "COM" + decimal number, ascending by number.
+using PortNameList = std::vector<std::wstring>;
+
+// Status results: 0 on success, otherwise the OS error code of the failed call.
+// The record is returned also when the open failed; test `handle`.
+SerialPort* createPort(std::int32_t portNumber);
+PortHandle openPort(SerialPort* port, std::int32_t portNumber);
+// Closes the handle if it is valid, then frees the record. Accepts nullptr.
+void closePort(SerialPort* port);
+// Releases `port` and opens a new record for the same number, retrying for a
+// bounded time while the port is absent. The result may be not open.
+SerialPort* reopenPort(SerialPort* port);
+
+// Reads what has already arrived, never waiting. `count`: in the most bytes to
+// read, out the bytes read (0 on failure).
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count);
+// `count`: in the bytes to write, out the bytes written (also on failure).
+int writeBytes(SerialPort* port, const void* data, std::uint32_t& count);
+
+// One debugger-output line per run of up to 16 bytes: prefix, "%02x " per byte, "\n".
+void traceBytes(const wchar_t* prefix, const void* bytes, std::size_t count);
+constexpr const wchar_t* kReadTracePrefix = L"Rx : ";
+constexpr const wchar_t* kWriteTracePrefix = L"Tx : ";
+
+PortNameList enumeratePorts();
+
+// Bound of reopenPort's retry: attempts and the pause between them.
+constexpr int kReopenAttempts = 5;
+constexpr std::uint32_t kReopenPauseMs = 200;
