@@ -43,6 +43,13 @@ bool configure(int fd) {
     return true;
 }
 
+// A raw tty read returns 0 both when nothing has arrived and when the other
+// end has gone; only the hang-up is an error.
+bool lineHungUp(int fd) {
+    pollfd state{fd, POLLIN, 0};
+    return poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 }  // namespace
 
 PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
@@ -74,6 +81,10 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count) {
     if (received < 0) {
         count = 0;
         return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : errno;
+    }
+    if (received == 0 && lineHungUp(static_cast<int>(port->handle))) {
+        count = 0;
+        return EIO;
     }
     count = static_cast<std::uint32_t>(received);
     traceBytes(kReadTracePrefix, buffer, count);

@@ -1,0 +1,178 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "serial/serial_port.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A pseudo-terminal published as port `number` in a private port directory.
+class PtyPortTest : public ::testing::Test {
+protected:
+    static constexpr int kPort = 7;
+
+    void SetUp() override {
+        char pattern[] = "/tmp/quorvel-serial-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        setenv("QUORVEL_PORT_DIR", dir_.c_str(), 1);
+        char slaveName[128];
+        ASSERT_EQ(openpty(&master_, &slave_, slaveName, nullptr, nullptr), 0);
+        slaveName_ = slaveName;
+        fs::create_symlink(slaveName_, dir_ / ("com" + std::to_string(kPort)));
+    }
+
+    void TearDown() override {
+        if (master_ >= 0) close(master_);
+        if (slave_ >= 0) close(slave_);
+        fs::remove_all(dir_);
+    }
+
+    std::string readFromMaster(std::size_t want) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+            char buffer[64];
+            const int flags = fcntl(master_, F_GETFL);
+            fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+            else usleep(1000);
+        }
+        return got;
+    }
+
+    fs::path dir_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slaveName_;
+};
+
+TEST_F(PtyPortTest, CreatePortOpensRawLineAtFixedSettings) {
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->portNumber, kPort);
+    EXPECT_EQ(port->openedPortNumber, kPort);
+    EXPECT_EQ(port->inputQueueSize, 20480u);
+    EXPECT_EQ(port->outputQueueSize, 1024u);
+
+    termios settings{};
+    ASSERT_EQ(tcgetattr(static_cast<int>(port->handle), &settings), 0);
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B115200));
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
+    closePort(port);
+}
+
+TEST_F(PtyPortTest, PortIsExclusiveAndReopenTakesItBack) {
+    SerialPort* first = createPort(kPort);
+    ASSERT_NE(first->handle, kInvalidPortHandle);
+
+    SerialPort* second = createPort(kPort);
+    EXPECT_EQ(second->handle, kInvalidPortHandle);
+    closePort(second);  // a record that is not open is only freed
+
+    SerialPort* reopened = reopenPort(first);
+    ASSERT_NE(reopened->handle, kInvalidPortHandle);
+    EXPECT_EQ(reopened->portNumber, kPort);
+    closePort(reopened);
+}
+
+TEST_F(PtyPortTest, ReadsNeverWaitAndTrafficIsTraced) {
+    std::vector<std::wstring> trace;
+    setDebugOutputHook(
+        [](const std::wstring& line, void* sink) {
+            static_cast<std::vector<std::wstring>*>(sink)->push_back(line);
+        },
+        &trace);
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+
+    char buffer[32];
+    std::uint32_t count = sizeof buffer;
+    const std::uint32_t start = tickCount();
+    EXPECT_EQ(readBytes(port, buffer, count), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_LT(ticksSince(start), 50u);
+    EXPECT_TRUE(trace.empty());
+
+    std::uint32_t toWrite = 5;
+    EXPECT_EQ(writeBytes(port, "~rv\r\n", toWrite), 0);
+    EXPECT_EQ(toWrite, 5u);
+    EXPECT_EQ(readFromMaster(5), "~rv\r\n");
+
+    ASSERT_EQ(write(master_, "~Rv", 3), 3);
+    count = 0;
+    const std::uint32_t waitStart = tickCount();
+    while (count == 0 && ticksSince(waitStart) < 2000) {
+        count = sizeof buffer;
+        ASSERT_EQ(readBytes(port, buffer, count), 0);
+    }
+    ASSERT_EQ(count, 3u);
+    EXPECT_EQ(std::string(buffer, 3), "~Rv");
+
+    setDebugOutputHook(nullptr, nullptr);
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[0], L"Tx : 7e 72 76 0d 0a \n");
+    EXPECT_EQ(trace[1], L"Rx : 7e 52 76 \n");
+    closePort(port);
+}
+
+TEST_F(PtyPortTest, HungUpLineReportsErrors) {
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    close(master_);
+    master_ = -1;
+
+    char buffer[8];
+    std::uint32_t count = sizeof buffer;
+    EXPECT_NE(readBytes(port, buffer, count), 0);
+    EXPECT_EQ(count, 0u);
+    std::uint32_t toWrite = 3;
+    EXPECT_NE(writeBytes(port, "abc", toWrite), 0);
+    EXPECT_EQ(toWrite, 0u);
+    closePort(port);
+}
+
+TEST_F(PtyPortTest, AbsentPortFailsToOpenAndReopenGivesUp) {
+    fs::remove(dir_ / ("com" + std::to_string(kPort)));
+    SerialPort* port = createPort(kPort);
+    EXPECT_EQ(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->openedPortNumber, kPort);
+
+    const std::uint32_t start = tickCount();
+    SerialPort* reopened = reopenPort(port);
+    EXPECT_EQ(reopened->handle, kInvalidPortHandle);
+    EXPECT_EQ(reopened->portNumber, kPort);
+    EXPECT_LT(ticksSince(start), kReopenAttempts * kReopenPauseMs + 1000);
+    closePort(reopened);
+}
+
+TEST_F(PtyPortTest, EnumerationListsPresentPortsInNumericOrder) {
+    for (int number : {0, 2, 10, 254, 255}) {
+        fs::create_symlink(slaveName_, dir_ / ("com" + std::to_string(number)));
+    }
+    fs::create_symlink(dir_ / "gone", dir_ / "com3");  // a port whose device is absent
+
+    // An open port is still listed: the existence test does not open it.
+    SerialPort* held = createPort(kPort);
+    const PortNameList names = enumeratePorts();
+    closePort(held);
+    EXPECT_EQ(names, (PortNameList{L"COM0", L"COM2", L"COM7", L"COM10", L"COM254"}));
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// The Win32 port backend against the simulated device on a Wine COM port.
+// The device runs its boot loader; its port number comes from QUORVEL_DEVICE_COM.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+int devicePort() {
+    const char* value = std::getenv("QUORVEL_DEVICE_COM");
+    return value != nullptr ? std::atoi(value) : -1;
+}
+
+class Win32PortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port_ = devicePort();
+        ASSERT_GT(port_, 0) << "QUORVEL_DEVICE_COM is not set: run through scripts/with-device.sh";
+    }
+    int port_ = -1;
+};
+
+TEST_F(Win32PortTest, OpensWithFixedLineSettings) {
+    SerialPort* port = createPort(port_);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(port->handle), &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+
+    COMMTIMEOUTS timeouts;
+    ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(port->handle), &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+    closePort(port);
+}
+
+TEST_F(Win32PortTest, IsListedAndOpenedExclusively) {
+    const PortNameList names = enumeratePorts();
+    const std::wstring name = L"COM" + std::to_wstring(port_);
+    bool listed = false;
+    for (const std::wstring& each : names) listed = listed || each == name;
+    EXPECT_TRUE(listed);
+
+    SerialPort* first = createPort(port_);
+    ASSERT_NE(first->handle, kInvalidPortHandle);
+    SerialPort* second = createPort(port_);
+    EXPECT_EQ(second->handle, kInvalidPortHandle);
+    closePort(second);
+
+    SerialPort* reopened = reopenPort(first);
+    EXPECT_NE(reopened->handle, kInvalidPortHandle);
+    EXPECT_EQ(reopened->portNumber, port_);
+    closePort(reopened);
+}
+
+TEST_F(Win32PortTest, EmptyReadReturnsAtOnceAndRepliesArrive) {
+    SerialPort* port = createPort(port_);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+
+    unsigned char reply[8];
+    std::uint32_t count = sizeof reply;
+    const std::uint32_t start = tickCount();
+    EXPECT_EQ(readBytes(port, reply, count), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_LT(ticksSince(start), 100u);
+
+    // The boot loader's version request, answered by an 8-byte frame.
+    const unsigned char request[8] = {0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::uint32_t toWrite = sizeof request;
+    ASSERT_EQ(writeBytes(port, request, toWrite), 0);
+    EXPECT_EQ(toWrite, 8u);
+
+    std::uint32_t received = 0;
+    const std::uint32_t waitStart = tickCount();
+    while (received < sizeof reply && ticksSince(waitStart) < 3000) {
+        count = sizeof reply - received;
+        ASSERT_EQ(readBytes(port, reply + received, count), 0);
+        received += count;
+    }
+    ASSERT_EQ(received, 8u);
+    EXPECT_EQ(reply[0], 0x00);
+    EXPECT_EQ(reply[2], 0x0F);
+    closePort(port);
+}
+
+TEST(Win32PortAbsent, UnknownPortDoesNotOpen) {
+    SerialPort* port = createPort(200);
+    EXPECT_EQ(port->handle, kInvalidPortHandle);
+    closePort(port);
+}
+
+}  // namespace
