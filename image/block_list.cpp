@@ -1,0 +1,18 @@
+#include "image/block_list.h"
+
+ImageBlock* addBlock(ImageBlock*& head, ImageBlock* block) {
+    ImageBlock* replaced = nullptr;
+    for (ImageBlock** link = &head; *link != nullptr; link = &(*link)->next) {
+        if ((*link)->targetAddress == block->targetAddress) {
+            replaced = *link;
+            *link = replaced->next;
+            break;
+        }
+    }
+
+    block->next = nullptr;
+    ImageBlock** tail = &head;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = block;
+    return replaced;
+}

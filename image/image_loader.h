@@ -1,0 +1,25 @@
+// Reads a whole image file into a new ImageBlock and adds it to a BlockList.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/image_block.h"
+
+enum class LoadOutcome {
+    Loaded,          // the block was added
+    CannotOpen,      // the file could not be opened or measured: nothing to report
+    WrongBlockSize,  // the size differs from the non-zero expected size
+    TooLarge,        // 2 GiB or more: beyond any 32-bit block size
+};
+
+struct LoadResult {
+    LoadOutcome outcome = LoadOutcome::CannotOpen;
+    ImageBlock* block = nullptr;     // the new block when Loaded
+    ImageBlock* replaced = nullptr;  // the block it replaced in the list, if any
+};
+
+// `expectedSize` 0 means any size. The list changes only when the outcome is
+// Loaded; nothing is allocated for a refused file.
+LoadResult loadImageBlock(const std::wstring& path, std::uint32_t targetAddress,
+                          std::int32_t expectedSize, ImageBlock*& head);
