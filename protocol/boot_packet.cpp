@@ -1,0 +1,122 @@
+#include "protocol/boot_packet.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "serial/serial_port.h"
+
+ReceiveArea receiveArea;
+
+namespace {
+
+// Reads packet bytes into the receive area until `target` bytes of the packet
+// have arrived. Bytes beyond the buffer are read into scratch space and dropped,
+// so an oversized packet is consumed whole and the next one starts in step.
+// `idleSince` is when a byte last arrived; it moves with every byte.
+int receivePacketBytes(SerialPort* port, std::int32_t target, std::uint32_t& idleSince) {
+    std::uint8_t overflow[kReceiveBufferBytes];
+    while (receiveArea.bytesReceived < target) {
+        std::uint8_t* into;
+        std::int32_t wanted;
+        if (receiveArea.bytesReceived < kReceiveBufferBytes) {
+            into = receiveArea.buffer + receiveArea.bytesReceived;
+            const std::int32_t end = target < kReceiveBufferBytes ? target : kReceiveBufferBytes;
+            wanted = end - receiveArea.bytesReceived;
+        } else {
+            into = overflow;
+            const std::int32_t rest = target - receiveArea.bytesReceived;
+            wanted = rest < kReceiveBufferBytes ? rest : kReceiveBufferBytes;
+        }
+        std::uint32_t received = static_cast<std::uint32_t>(wanted);
+        const int status = readBytes(port, into, received);
+        if (status != 0) return status;
+        if (received > 0) {
+            receiveArea.bytesReceived += static_cast<std::int32_t>(received);
+            idleSince = tickCount();
+        } else if (ticksSince(idleSince) > kPacketIdleLimitMs) {
+            return kTimedOut;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int writeAll(PortLink* link, const void* bytes, std::int32_t& count) {
+    const std::int32_t total = count;
+    count = 0;
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
+    // A port may take only part of a write; the rest follows until all is out.
+    while (count < total) {
+        std::uint32_t written = static_cast<std::uint32_t>(total - count);
+        const int status = writeBytes(link->port, data + count, written);
+        count += static_cast<std::int32_t>(written);
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+int sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter) {
+    std::uint8_t packet[kHeaderBytes];
+    layOutCommand(packet, code, parameter);
+    std::int32_t count = kHeaderBytes;
+    return writeAll(link, packet, count);
+}
+
+int queryBootVersion(PortLink* link, std::uint32_t& version) {
+    std::uint8_t request[kHeaderBytes];
+    layOutVersionRequest(request);
+    std::int32_t count = kHeaderBytes;
+    const int status = writeAll(link, request, count);
+    if (status != 0) return status;
+
+    const std::uint32_t start = tickCount();
+    for (;;) {
+        // Replies come in fixed 8-byte frames; one of another kind is dropped whole.
+        std::uint8_t frame[kHeaderBytes];
+        std::uint32_t framed = 0;
+        while (framed < kHeaderBytes) {
+            if (ticksSince(start) > kBootVersionLimitMs) return kTimedOut;
+            std::uint32_t received = kHeaderBytes - framed;
+            // A failed read counts as no data: the device may still answer in time.
+            if (readBytes(link->port, frame + framed, received) != 0) received = 0;
+            framed += received;
+        }
+        if (getU16(frame) == kVersionTag && getU16(frame + kCodeOffset) == kVersionCode) {
+            version = getU32(frame + kVersionOffset);
+            return 0;
+        }
+        if (ticksSince(start) > kBootVersionLimitMs) return kTimedOut;
+    }
+}
+
+int readPacket(PortLink* link, void* destination, std::int32_t& count) {
+    const std::int32_t capacity = count > 0 ? count : 0;
+    count = 0;
+    receiveArea.bytesReceived = 0;
+    receiveArea.packetLength = 0;
+    receiveArea.headerComplete = false;
+
+    std::uint32_t idleSince = tickCount();
+    int status = receivePacketBytes(link->port, kHeaderBytes, idleSince);
+    if (status != 0) return status;
+    receiveArea.headerComplete = true;
+
+    const std::int32_t length =
+        receiveArea.buffer[0] == kHeaderOnlyMarker
+            ? kHeaderBytes
+            : kHeaderBytes + kWordBytes * getU16(receiveArea.buffer + kLengthOffset);
+    status = receivePacketBytes(link->port, length, idleSince);
+    if (status != 0) return status;
+    receiveArea.packetLength = length;
+
+    const std::int32_t held = receivedPacketBytes();
+    const std::int32_t copied = capacity < held ? capacity : held;
+    if (copied > 0) std::memcpy(destination, receiveArea.buffer, static_cast<std::size_t>(copied));
+    count = copied;
+    return length > copied ? kPacketTruncated : 0;
+}
+
+bool packetTruncated(int result) {
+    return result == kPacketTruncated && receiveArea.packetLength != 0;
+}
