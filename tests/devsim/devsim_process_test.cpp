@@ -1,0 +1,158 @@
+// The simulator as a running process, driven with raw bytes through its port.
+#include "tests/support/devsim_process.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/devsim/device_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool linkExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Reads a packet framed by its length field (8 + 4 × the u16 at offset 4).
+ByteString receivePacket(DeviceClient& client) {
+    ByteString packet = client.receive(8);
+    if (packet.size() < 8) return packet;
+    const ByteString rest = client.receive(4 * std::size_t{u16At(packet, 4)});
+    packet.insert(packet.end(), rest.begin(), rest.end());
+    return packet;
+}
+
+// Reads the negotiation up to the go-ahead; returns the last announced size.
+std::uint32_t negotiate(DeviceClient& client) {
+    std::uint32_t words = 0;
+    for (int packets = 0; packets < 100; ++packets) {
+        const ByteString packet = receivePacket(client);
+        if (packet.size() < 8) return 0;
+        if (u16At(packet, 2) == 0x300B) words = u32At(packet, 8);
+        if (u16At(packet, 2) == 1) break;
+    }
+    const ByteString reply = client.receive(16);
+    EXPECT_EQ(u32At(reply, 12), 14u);
+    return words;
+}
+
+TEST(DevsimProcess, ApplicationAnswersTheConsoleAndIgnoresBinaryRequests) {
+    DevsimProcess sim({"--app-version", "bl-7.0"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    ASSERT_TRUE(client.isOpen());
+
+    client.send(kVersionRequest);
+    client.send("~xyz\r\n");
+    EXPECT_TRUE(client.receive(1, 150).empty());
+    client.send("~rv\r\n");
+    EXPECT_EQ(client.receive(15), textBytes("~Rv0000bl-7.0\r\n"));
+    EXPECT_TRUE(sim.waitForTranscript("app rx ~rv\n"));
+}
+
+TEST(DevsimProcess, BootSwitchWithVanishRecreatesThePortInTheBootLoader) {
+    DevsimProcess sim({"--boot-delay", "20", "--vanish", "150"});
+    ASSERT_TRUE(sim.started());
+    {
+        DeviceClient client(sim.linkPath());
+        client.send("~dboot\r\n");
+        EXPECT_EQ(client.receive(8), textBytes("~Dboot\r\n"));
+        ASSERT_TRUE(sim.waitForTranscript("vanish"));
+    }
+    EXPECT_FALSE(linkExists(sim.linkPath()));
+    ASSERT_TRUE(sim.waitForTranscript("appear"));
+    DeviceClient client(sim.linkPath());
+    ASSERT_TRUE(client.isOpen());
+    client.send(kVersionRequest);
+    const ByteString version = client.receive(8);
+    EXPECT_EQ(u32At(version, 4), 0x12340AFFu);
+    EXPECT_EQ(sim.transcript().find("app rx ~dboot\napp tx ~Dboot\nrestarting\nvanish\nmode boot"),
+              sim.transcript().find("app rx ~dboot"));
+}
+
+TEST(DevsimProcess, WritesATwoPacketBlockIntoTheFlashFile) {
+    DevsimProcess sim({"--start", "boot", "--announce", "64,8", "--noise", "3"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    client.send(command(14, 0xA5A50000));
+    client.send(command(0xF000, 1));
+    ASSERT_EQ(negotiate(client), 8u);
+
+    const ByteString first{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const ByteString second{13, 14, 15, 16, 17};
+    client.send(dataPacket(0x108000, first));
+    EXPECT_EQ(u32At(client.receive(16), 12), 0u);
+    client.send(dataPacket(0x10800C, second));
+    EXPECT_EQ(u32At(client.receive(16), 12), 0u);
+    client.send(kEndPacket);
+    const ByteString endAck = client.receive(16);
+    EXPECT_EQ(u32At(endAck, 8), 2u);
+    EXPECT_EQ(u32At(endAck, 12), 9u);
+
+    ByteString image = first;
+    image.insert(image.end(), second.begin(), second.end());
+    EXPECT_EQ(sim.flash(), image);
+    EXPECT_NE(sim.transcript().find("boot rx data addr=0010800c bytes=5 ok"), std::string::npos);
+}
+
+TEST(DevsimProcess, BadChecksumIsAcknowledgedWithStatus2) {
+    DevsimProcess sim({"--start", "boot"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    client.send(command(14, 0));
+    client.send(command(0xF000, 1));
+    ASSERT_EQ(negotiate(client), 64u);
+    ByteString packet = dataPacket(0x108000, {1, 2, 3});
+    packet[12] ^= 0x80;
+    client.send(packet);
+    EXPECT_EQ(u32At(client.receive(16), 12), 2u);
+    EXPECT_TRUE(sim.waitForTranscript("bad checksum"));
+}
+
+TEST(DevsimProcess, ControlFileRemovesRestoresAndReconfiguresTheDevice) {
+    DevsimProcess sim({"--start", "boot"});
+    ASSERT_TRUE(sim.started());
+    ASSERT_TRUE(sim.control("vanish"));
+    EXPECT_FALSE(linkExists(sim.linkPath()));
+    ASSERT_TRUE(sim.control("appear"));
+    ASSERT_TRUE(linkExists(sim.linkPath()));
+
+    ASSERT_TRUE(sim.control("mode app"));
+    {
+        DeviceClient client(sim.linkPath());
+        client.send("~rv\r\n");
+        EXPECT_EQ(client.receive(14), textBytes("~Rv00001.2.3\r\n"));
+    }
+    ASSERT_TRUE(sim.control("fault refuse-boot"));
+    DeviceClient client(sim.linkPath());  // a second open: the port survived the first close
+    client.send("~dboot\r\n");
+    EXPECT_EQ(client.receive(8), textBytes("~dBOOT\r\n"));
+    ASSERT_TRUE(sim.control("fault silent"));
+    client.send("~rv\r\n");
+    EXPECT_TRUE(client.receive(1, 150).empty());
+}
+
+TEST(DevsimProcess, PacesRepliesAtTheBaudRateAfterTheLatency) {
+    // 1000 baud: 10 ms per byte, so the 8-byte request and reply take 80 ms each.
+    DevsimProcess sim({"--start", "boot", "--baud", "1000", "--latency", "50"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    const auto sent = Clock::now();
+    client.send(kVersionRequest);
+    EXPECT_EQ(client.receive(8).size(), 8u);
+    const auto elapsed = Clock::now() - sent;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(80 + 50 + 80));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+}
+
+TEST(DevsimProcess, StopsCleanlyOnSigtermAndRemovesItsPort) {
+    DevsimProcess sim({"--start", "boot"});
+    ASSERT_TRUE(sim.started());
+    sim.stop();
+    EXPECT_FALSE(linkExists(sim.linkPath()));
+    EXPECT_NE(sim.transcript().find("exit"), std::string::npos);
+}
+
+}  // namespace

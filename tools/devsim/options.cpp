@@ -1,0 +1,164 @@
+#include "tools/devsim/options.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace devsim {
+
+namespace {
+
+constexpr std::uint32_t kMaxNoisePackets = 1000;
+constexpr std::uint32_t kMaxAnnouncements = 100;
+constexpr std::uint32_t kMaxDelayMs = 600000;
+
+bool parseNumber(const std::string& text, std::uint32_t& value) {
+    if (text.empty() || text[0] == '-') return false;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || parsed > 0xFFFFFFFFull) return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+bool parseList(const std::string& text, std::vector<std::uint32_t>& values) {
+    values.clear();
+    std::istringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        std::uint32_t value = 0;
+        if (!parseNumber(item, value) || values.size() >= kMaxAnnouncements) return false;
+        values.push_back(value);
+    }
+    return !values.empty() && text.back() != ',';
+}
+
+}  // namespace
+
+bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
+    bool announceGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (name == "--verbose" || name == "-v") {
+            options.verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            error = "option " + name + " needs a value (see --help)";
+            return false;
+        }
+        const std::string value = argv[++i];
+        auto number = [&](std::uint32_t& field, std::uint32_t limit = 0xFFFFFFFFu) {
+            if (parseNumber(value, field) && field <= limit) return true;
+            error = "bad value '" + value + "' for " + name;
+            return false;
+        };
+        bool ok = true;
+        if (name == "--start") {
+            if (value == "app" || value == "boot") {
+                options.start = value == "app" ? Program::App : Program::Boot;
+            } else {
+                error = "--start takes app or boot";
+                ok = false;
+            }
+        } else if (name == "--app-version") {
+            options.appVersion = value;
+        } else if (name == "--boot-version") {
+            ok = number(options.bootVersion);
+        } else if (name == "--max-packet-words") {
+            std::uint32_t words = 0;
+            ok = number(words);
+            if (ok && !announceGiven) options.announcements = {words};
+        } else if (name == "--announce") {
+            ok = parseList(value, options.announcements);
+            if (!ok) error = "--announce takes a comma-separated list of up to 100 numbers";
+            announceGiven = true;
+        } else if (name == "--noise") {
+            ok = number(options.noisePackets, kMaxNoisePackets);
+        } else if (name == "--boot-delay") {
+            ok = number(options.bootDelayMs, kMaxDelayMs);
+        } else if (name == "--vanish") {
+            ok = number(options.vanishMs, kMaxDelayMs);
+        } else if (name == "--end-status") {
+            ok = number(options.endStatus);
+        } else if (name == "--baud") {
+            ok = number(options.baud);
+        } else if (name == "--latency") {
+            ok = number(options.latencyMs, kMaxDelayMs);
+        } else if (name == "--link") {
+            options.linkPath = value;
+        } else if (name == "--flash") {
+            options.flashPath = value;
+        } else if (name == "--flash-base") {
+            ok = number(options.flashBase);
+        } else if (name == "--transcript") {
+            options.transcriptPath = value;
+        } else if (name == "--control") {
+            options.controlPath = value;
+        } else if (name == "--fault") {
+            ok = options.faults.add(value, error);
+        } else {
+            error = "unknown option " + name + " (see --help)";
+            ok = false;
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string helpText() {
+    return "Usage: devsim [options]\n"
+           "\n"
+           "Plays the flashed device on a pseudo-terminal: its application firmware (ASCII\n"
+           "console) and its boot loader (binary packets). Prints one line \"PORT <path>\" on\n"
+           "stdout, then serves until SIGTERM or SIGINT (or the control command quit).\n"
+           "\n"
+           "Application firmware: \"~rv\\r\\n\" is answered \"~Rv0000\" + version text + CR LF;\n"
+           "\"~dboot\\r\\n\" is answered \"~Dboot\\r\\n\", then the device restarts into the\n"
+           "boot loader after the boot delay. Anything else is ignored.\n"
+           "Boot loader: answers the version request, takes the start command and block-start,\n"
+           "negotiates the packet size (noise packets, size announcements, go-ahead, reply with\n"
+           "status 14), verifies each data packet (checksum, length, flags, pad, address\n"
+           "continuity, full packets before the last) and acknowledges it with status 0, 2\n"
+           "(checksum) or 5 (other faults); the end packet gets subject 2 and the end status.\n"
+           "\n"
+           "Options (numbers are decimal or 0x hexadecimal):\n"
+           "  --start app|boot          program running at start (default app)\n"
+           "  --app-version TEXT        version text of the application (default 1.2.3)\n"
+           "  --boot-version WORD       boot-loader version word (default 0x12340AFF)\n"
+           "  --max-packet-words N      announced packet size in words, header included (default "
+           "64)\n"
+           "  --announce N,N,...        several size announcements in a row; the last counts\n"
+           "                            (overrides --max-packet-words)\n"
+           "  --noise N                 packets of other codes before the announcements (default "
+           "0)\n"
+           "  --boot-delay MS           restart time after \"~Dboot\" (default 200)\n"
+           "  --vanish MS               on the boot switch the port disappears for MS ms (default "
+           "0)\n"
+           "  --end-status 9|10         status acknowledging the end packet (default 9)\n"
+           "  --baud N                  pace both directions at N baud, 8N1 (default 0: unpaced)\n"
+           "  --latency MS              delay before each reply (default 0)\n"
+           "  --link PATH               make PATH a symlink to the port and report PATH\n"
+           "  --flash FILE              write the flash model to FILE after each acknowledged end\n"
+           "                            packet and at exit: bytes from the flash base up to the\n"
+           "                            highest byte written, unwritten bytes 0xFF\n"
+           "  --flash-base ADDR         first address of the flash file (default 0x108000)\n"
+           "  --transcript FILE         one line per event (received, sent, mode changes)\n"
+           "  --control PATH            poll PATH every 50 ms; run its lines, then delete it:\n"
+           "                              vanish        remove the port until \"appear\"\n"
+           "                              appear        create the port again\n"
+           "                              mode app|boot restart into that program\n"
+           "                              fault SPEC... replace the faults (none: clear them)\n"
+           "                              quit          exit as on SIGTERM\n"
+           "  --fault SPEC              inject a fault (repeatable); SPEC is one of\n" +
+           faultHelp() +
+           "                            append \",once\" to apply it to the first download only\n"
+           "                            (or, for the first four, to the first occasion only)\n"
+           "  --verbose, -v             echo the transcript on stderr\n"
+           "  --help, -h                this text\n";
+}
+
+}  // namespace devsim
