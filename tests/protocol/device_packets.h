@@ -88,3 +88,37 @@ class PeerPortTest : public ::testing::Test {
     SerialPort* port = nullptr;
     PortLink link{nullptr};
 };
+
+// The data packet checksum computed bit by bit, independently of the table.
+inline std::uint32_t bitwiseCrc(const Bytes& packet, std::size_t dataBytes) {
+    std::uint32_t crc = 0;
+    auto feed = [&crc](std::uint8_t byte) {
+        crc ^= static_cast<std::uint32_t>(byte) << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+    };
+    for (std::size_t i = 0; i < 12; ++i) feed(packet[i]);
+    for (std::size_t i = 16; i < 20 + dataBytes; ++i) feed(packet[i]);
+    return crc;
+}
+
+// Splits what the tool wrote during a transfer into its packets: 8-byte
+// commands and end packets, data packets framed by their length field.
+inline std::vector<Bytes> splitToolPackets(const Bytes& stream) {
+    std::vector<Bytes> packets;
+    std::size_t at = 0;
+    while (at + 8 <= stream.size()) {
+        std::size_t size = 8;
+        if (halfAt(stream, at) == 0xF00D && halfAt(stream, at + 2) == 1) {
+            size = 8 + 4 * halfAt(stream, at + 4);
+        }
+        if (at + size > stream.size()) break;
+        packets.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                             stream.begin() + static_cast<std::ptrdiff_t>(at + size));
+        at += size;
+    }
+    if (at < stream.size())
+        packets.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at), stream.end());
+    return packets;
+}

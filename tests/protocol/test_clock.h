@@ -10,17 +10,12 @@
 #include "platform/platform.h"
 
 // Replaces the tick count while it lives. Each reading returns the current
-// time and then advances it by `step`; after `jumpAfter` readings the time
-// also leaps forward by `jump` once.
+// time and then advances it by `step`; advance() moves it on at any moment.
 class ScriptedClock {
   public:
-    ScriptedClock(std::uint32_t start, std::uint32_t step, std::uint32_t jumpAfter = 0,
-                  std::uint32_t jump = 0) {
+    ScriptedClock(std::uint32_t start, std::uint32_t step) {
         now_ = start;
         step_ = step;
-        jumpAfter_ = jumpAfter;
-        jump_ = jump;
-        readings_ = 0;
         setTickSource(&ScriptedClock::read);
     }
     ~ScriptedClock() { setTickSource(nullptr); }
@@ -28,21 +23,13 @@ class ScriptedClock {
     ScriptedClock& operator=(const ScriptedClock&) = delete;
 
     std::uint32_t now() const { return now_; }
-    std::uint32_t readings() const { return readings_; }
+    static void advance(std::uint32_t milliseconds) { now_ += milliseconds; }
 
   private:
-    static std::uint32_t read() {
-        const std::uint32_t reading = readings_.fetch_add(1) + 1;
-        const std::uint32_t value = now_.fetch_add(step_);
-        if (jumpAfter_ != 0 && reading == jumpAfter_) now_ += jump_;
-        return value;
-    }
+    static std::uint32_t read() { return now_.fetch_add(step_); }
 
     static inline std::atomic<std::uint32_t> now_{0};
-    static inline std::atomic<std::uint32_t> readings_{0};
-    static inline std::uint32_t step_ = 0;
-    static inline std::uint32_t jumpAfter_ = 0;
-    static inline std::uint32_t jump_ = 0;
+    static inline std::atomic<std::uint32_t> step_{0};
 };
 
 // Collects the debugger output lines while it lives.

@@ -1,0 +1,81 @@
+#include "protocol/console.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "protocol/boot_packet.h"
+#include "serial/serial_port.h"
+
+char appVersionReply[kConsoleReplyCapacity + 1];
+char bootSwitchReply[kConsoleReplyCapacity + 1];
+
+namespace {
+
+constexpr char kVersionQuery[] = "~rv\r\n";
+constexpr char kVersionReplyStart[] = "~Rv0000";
+constexpr char kBootSwitch[] = "~dboot\r\n";
+constexpr char kBootSwitchReplyStart[] = "~Dboot";
+
+constexpr std::int32_t textLength(const char* text) {
+    std::int32_t length = 0;
+    while (text[length] != '\0') ++length;
+    return length;
+}
+
+bool startsWith(const char* reply, std::int32_t length, const char* expected) {
+    const std::int32_t expectedLength = textLength(expected);
+    return length >= expectedLength &&
+           std::memcmp(reply, expected, static_cast<std::size_t>(expectedLength)) == 0;
+}
+
+}  // namespace
+
+int exchangeText(PortLink* link, const char* command, std::int32_t commandLength, char* reply,
+                 std::int32_t& length) {
+    const std::int32_t capacity = length;
+    length = 0;
+    std::int32_t written = commandLength;
+    const int status = writeAll(link, command, written);
+    if (status != 0) return status;
+
+    const std::uint32_t start = tickCount();
+    if (capacity <= 0) return 0;
+    std::int32_t received = 0;
+    reply[0] = '\0';
+    do {
+        // One byte per read, so nothing behind the reply's CR LF leaves the port.
+        std::uint32_t count = 1;
+        if (readBytes(link->port, reply + received, count) != 0) count = 0;
+        received += static_cast<std::int32_t>(count);
+        reply[received] = '\0';
+        // The end test comes first: a reply completed by a late read still counts.
+        if (received >= 2 && reply[received - 2] == '\r' && reply[received - 1] == '\n') {
+            length = received;
+            return 0;
+        }
+        if (ticksSince(start) > kConsoleReplyLimitMs) return kTimedOut;
+    } while (received < capacity);
+    length = capacity;
+    return 0;
+}
+
+const char* queryAppVersion(PortLink* link) {
+    std::int32_t length = kConsoleReplyCapacity;
+    const int status =
+        exchangeText(link, kVersionQuery, textLength(kVersionQuery), appVersionReply, length);
+    // The reply must carry at least one byte after its fixed beginning.
+    const std::int32_t prefix = textLength(kVersionReplyStart);
+    if (status != 0 || length <= prefix ||
+        !startsWith(appVersionReply, length, kVersionReplyStart)) {
+        return nullptr;
+    }
+    return appVersionReply + prefix;
+}
+
+bool requestBootLoader(PortLink* link) {
+    std::int32_t length = kConsoleReplyCapacity;
+    const int status =
+        exchangeText(link, kBootSwitch, textLength(kBootSwitch), bootSwitchReply, length);
+    if (status != 0) return true;
+    return startsWith(bootSwitchReply, length, kBootSwitchReplyStart);
+}
