@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 
 #include "tests/devsim/device_client.h"
+#include "tools/devsim/app_firmware.h"
 #include "tools/devsim/boot_loader.h"
 #include "tools/devsim/crc32.h"
 #include "tools/devsim/faults.h"
@@ -281,6 +283,67 @@ TEST_F(BootLoaderTest, OnceFaultsLetTheSecondDownloadSucceed) {
     feed(kEndPacket);
     EXPECT_EQ(u32At(replies(), 8), 2u);
     EXPECT_EQ(flash_.contents(0x108000), (ByteString{1, 2}));
+}
+
+TEST_F(BootLoaderTest, DetectionFaultsSilenceTheVersionReply) {
+    std::string error;
+    ASSERT_TRUE(faults_.replace("boot-version-fail-first", error));
+    feed(kVersionRequest);
+    EXPECT_TRUE(replies().empty());
+    feed(kVersionRequest);
+    EXPECT_EQ(replies().size(), 8u);
+
+    ASSERT_TRUE(faults_.replace("no-bootloader", error));
+    boot_->restart();
+    feed(kVersionRequest);
+    beginBlock();
+    EXPECT_TRUE(replies().empty());
+}
+
+TEST_F(BootLoaderTest, SurvivesArbitraryInputAndStillAnswers) {
+    std::mt19937 random(20240601);
+    beginBlock();
+    for (int round = 0; round < 3000; ++round) {
+        ByteString chunk(random() % 48);
+        for (auto& byte : chunk) byte = static_cast<std::uint8_t>(random());
+        if (round % 5 == 0) {  // a data header with an arbitrary length field
+            chunk.insert(chunk.begin(),
+                         {0x0d, 0xf0, 0x01, 0x00, static_cast<std::uint8_t>(random()),
+                          static_cast<std::uint8_t>(random() % 3), 0, 0});
+        }
+        if (round % 7 == 0) chunk = dataPacket(random(), ByteString(random() % 40, 0x33));
+        feed(chunk);
+        if (round % 40 == 0) boot_->abandonPartialPacket();
+    }
+    boot_->abandonPartialPacket();
+    replies();
+    feed(kVersionRequest);
+    EXPECT_EQ(replies().size(), 8u);
+}
+
+TEST(DevsimAppFirmware, SurvivesArbitraryInputAndStillAnswers) {
+    devsim::Transcript transcript;
+    devsim::FaultSet faults;
+    ByteString sent;
+    devsim::AppFirmware app(
+        "1.0", devsim::DeviceContext{transcript, faults, [&](const ByteString& bytes) {
+                                         sent.insert(sent.end(), bytes.begin(), bytes.end());
+                                     }});
+    std::mt19937 random(7);
+    const std::uint8_t alphabet[] = {'~', '\r', '\n', 'r', 'v', 'd', 0, 0xff};
+    for (int round = 0; round < 2000; ++round) {
+        ByteString chunk(random() % 300);
+        for (auto& byte : chunk) byte = alphabet[random() % sizeof alphabet];
+        app.feed(chunk.data(), chunk.size());
+    }
+    sent.clear();
+    const ByteString query = textBytes("~rv\r\n");
+    app.feed(query.data(), query.size());
+    EXPECT_EQ(sent, textBytes("~Rv00001.0\r\n"));
+    const ByteString overlong = textBytes("~" + std::string(300, 'x') + "\r\n~rv\r\n");
+    sent.clear();
+    app.feed(overlong.data(), overlong.size());
+    EXPECT_EQ(sent, textBytes("~Rv00001.0\r\n")) << "an overlong line is dropped, not answered";
 }
 
 class SeveralAnnouncementsTest : public BootLoaderTest {

@@ -111,6 +111,20 @@ TEST(DevsimProcess, BadChecksumIsAcknowledgedWithStatus2) {
     EXPECT_TRUE(sim.waitForTranscript("bad checksum"));
 }
 
+TEST(DevsimProcess, RefusesADataPacketThatStopsShortOnceTheLineGoesQuiet) {
+    DevsimProcess sim({"--start", "boot"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    client.send(command(14, 0));
+    client.send(command(0xF000, 1));
+    ASSERT_EQ(negotiate(client), 64u);
+    const ByteString packet = dataPacket(0x108000, ByteString(40, 7));
+    client.send(ByteString(packet.begin(), packet.end() - 4));
+    EXPECT_EQ(u32At(client.receive(16, 2000), 12), 5u);
+    client.send(packet);
+    EXPECT_EQ(u32At(client.receive(16), 12), 0u);
+}
+
 TEST(DevsimProcess, ControlFileRemovesRestoresAndReconfiguresTheDevice) {
     DevsimProcess sim({"--start", "boot"});
     ASSERT_TRUE(sim.started());

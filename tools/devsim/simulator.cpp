@@ -127,6 +127,7 @@ void Simulator::runControlCommand(const std::string& command) {
     std::string error;
     if (command == "vanish") {
         if (!absent_) vanish();
+        reappearAt_ = kNever;  // stays away until "appear", even during a boot switch
     } else if (command == "appear") {
         if (absent_ || !terminal_.isOpen()) {
             if (appear(error)) {
@@ -184,6 +185,7 @@ void Simulator::handleTimers(Nanos now) {
     if (now >= nextControlPoll_) {
         nextControlPoll_ = now + kControlPollInterval;
         runControlCommands();
+        terminal_.releaseStaleExclusiveUse();
     }
     if (boot_.hasPartialPacket() && mode_ == Mode::Boot && pacer_.pendingInput() == 0 &&
         now - lastInputAt_ >= kPartialPacketTimeout) {
@@ -222,6 +224,7 @@ void Simulator::run(const volatile std::sig_atomic_t& stop) {
 
         bytes.clear();
         pacer_.takeArrived(now, bytes);
+        if (!bytes.empty()) lastInputAt_ = now;
         deliver(bytes);
         pacer_.takeDue(now, unwritten_);
         writePort();

@@ -66,7 +66,7 @@ class Simulator {
     Nanos bootSwitchDeadline_ = kNever;  // bound of the wait for the client to read
     Nanos reappearAt_ = kNever;          // the port comes back after a vanish
     Nanos nextControlPoll_ = 0;
-    Nanos lastInputAt_ = 0;
+    Nanos lastInputAt_ = 0;  // last byte read or delivered: a partial packet times out from here
     std::vector<std::uint8_t> unwritten_;  // due to the client, not yet taken by the terminal
 };
 
