@@ -45,6 +45,10 @@ quorvel_wine_start() {
     wineserver -w >/dev/null 2>&1
     # A persistent server makes each Windows program start in milliseconds.
     wineserver -p >/dev/null 2>&1
+    # The first program starts Wine's background services, which live as long
+    # as the server: start them here with no output, or they would hold the
+    # output pipe of whichever test came first and stall its runner.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
 quorvel_wine_stop() {
