@@ -1,0 +1,68 @@
+#include "app/log_view.h"
+
+#include <cstdarg>
+#include <cwchar>
+#include <vector>
+
+#include "app/core/log_text.h"
+#include "app/quorvel_dlg.h"
+#include "app/resource.h"
+
+namespace {
+
+// A multi-line edit control as a TextPane.
+class EditPane : public TextPane {
+public:
+    explicit EditPane(HWND edit) : edit_(edit) {}
+
+    int textLength() const override { return ::GetWindowTextLengthW(edit_); }
+    int textLimit() const override { return static_cast<int>(send(EM_GETLIMITTEXT)); }
+    int lineFromChar(int index) const override {
+        return static_cast<int>(send(EM_LINEFROMCHAR, index));
+    }
+    int lineIndex(int line) const override { return static_cast<int>(send(EM_LINEINDEX, line)); }
+    int lineLength(int index) const override {
+        return static_cast<int>(send(EM_LINELENGTH, index));
+    }
+    void setSelection(int start, int end) override { send(EM_SETSEL, start, end); }
+    void clearSelection() override { send(WM_CLEAR); }
+    void scrollCaret() override { send(EM_SCROLLCARET); }
+    void replaceSelection(const std::wstring& text) override {
+        send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+
+private:
+    LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(edit_, message, wParam, lParam);
+    }
+    HWND edit_;
+};
+
+// The Microsoft run-time's formatter, where "%s" in a wide format takes a wide string.
+std::wstring formatWide(const wchar_t* format, va_list arguments) {
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        va_list attempt;
+        va_copy(attempt, arguments);
+        const int written = _vsnwprintf(buffer.data(), buffer.size() - 1, format, attempt);
+        va_end(attempt);
+        if (written >= 0) return std::wstring(buffer.data(), static_cast<std::size_t>(written));
+        if (buffer.size() >= (1u << 24)) return std::wstring();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+void AppendText(HWND pane, const std::wstring& text) {
+    EditPane editPane(pane);
+    appendText(editPane, text);
+}
+
+void LogPrintf(CQuorvelDlg* dialog, const wchar_t* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const std::wstring text = formatWide(format, arguments);
+    va_end(arguments);
+    AppendText(dialog->GetDlgItem(IDC_LOG).m_hWnd, text);
+}
