@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -30,6 +31,32 @@ class ScriptedClock {
 
     static inline std::atomic<std::uint32_t> now_{0};
     static inline std::atomic<std::uint32_t> step_{0};
+};
+
+// Makes the tick count run `factor` times faster than real time while it
+// lives, so that long limits pass in a fraction of the time.
+class FastClock {
+  public:
+    explicit FastClock(std::uint32_t factor) {
+        base_ = tickCount();
+        origin_ = std::chrono::steady_clock::now();
+        factor_ = factor;
+        setTickSource(&FastClock::read);
+    }
+    ~FastClock() { setTickSource(nullptr); }
+    FastClock(const FastClock&) = delete;
+    FastClock& operator=(const FastClock&) = delete;
+
+  private:
+    static std::uint32_t read() {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - origin_);
+        return base_ + static_cast<std::uint32_t>(elapsed.count()) * factor_;
+    }
+
+    static inline std::uint32_t base_ = 0;
+    static inline std::chrono::steady_clock::time_point origin_;
+    static inline std::uint32_t factor_ = 1;
 };
 
 // Collects the debugger output lines while it lives.
