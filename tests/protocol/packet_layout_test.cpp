@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "protocol/crc32.h"
@@ -46,16 +45,6 @@ TEST(Crc, PacketChecksumSkipsChecksumFieldAndPad) {
         changed[offset] ^= 0x01;
         EXPECT_NE(packetCrc(changed.data(), 5), original) << "offset " << offset;
     }
-}
-
-TEST(Crc, ThreadsComputingAtOnceAgree) {
-    std::vector<std::uint32_t> results(4);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        threads.emplace_back([&results, i] { results[i] = crcOf("123456789"); });
-    }
-    for (std::thread& thread : threads) thread.join();
-    for (std::uint32_t result : results) EXPECT_EQ(result, 0x89A1897Fu);
 }
 
 TEST(PacketLayout, WorkedDataPackets) {

@@ -117,12 +117,6 @@ class TransferTest : public PeerPortTest {
 
 // --- the exchange on the wire ---------------------------------------------
 
-TEST_F(TransferTest, NewSessionHoldsItsOwnLinkAndNoProgress) {
-    EXPECT_EQ(session->link->port, port);
-    EXPECT_EQ(session->progress, nullptr);
-    EXPECT_EQ(session->context, nullptr);
-}
-
 TEST_F(TransferTest, EmptyListSendsOnlyTheStartCommand) {
     EXPECT_EQ(transfer(), 0);
     EXPECT_EQ(peer.receiveAvailable(), kStartCommandBytes);
