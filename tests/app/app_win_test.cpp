@@ -61,22 +61,6 @@ TEST_F(EditPaneTest, TextLongerThanTheLimitLeavesWhatTheControlAdmits) {
     EXPECT_EQ(textOf(edit_), L"0123456789");
 }
 
-TEST_F(EditPaneTest, TheDefaultLimitHoldsTensOfThousandsOfCharacters) {
-    const LRESULT limit = SendMessageW(edit_, EM_GETLIMITTEXT, 0, 0);
-    EXPECT_GE(limit, 20000);
-    // Filling past it keeps the pane at or under the limit and the newest line last.
-    const std::wstring line = std::wstring(98, L'x') + L"\n";
-    for (LRESULT written = 0; written < limit + 500; written += 100) AppendText(edit_, line);
-    AppendText(edit_, L"newest\n");
-    const int length = GetWindowTextLengthW(edit_);
-    EXPECT_LE(length, limit);
-    std::wstring all(static_cast<std::size_t>(length) + 1, L'\0');
-    GetWindowTextW(edit_, all.data(), length + 1);
-    all.resize(static_cast<std::size_t>(length));
-    EXPECT_EQ(all.substr(all.size() - 8), L"newest\r\n");
-    EXPECT_EQ(all.substr(0, 98), std::wstring(98, L'x'));  // whole lines went
-}
-
 TEST_F(EditPaneTest, LogPrintfFormatsWideConversionsIntoTheLogPane) {
     CQuorvelDlg dialog;
     dialog.m_hWnd = parent_;

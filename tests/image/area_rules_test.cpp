@@ -50,11 +50,6 @@ TEST(AreaTable, UnknownTextClearsFlagsAndFieldButKeepsBaseAndSize) {
     }
 }
 
-TEST(AreaTable, AddressTextUsesSixHexDigitsAndSignedDecimal) {
-    EXPECT_EQ(formatAreaAddress(0x108000, -1), L"0x108000(-1)");
-    EXPECT_EQ(formatAreaAddress(0xABCDEF12u, 5), L"0xabcdef12(5)");
-}
-
 AreaState applied(const wchar_t* area) {
     AreaState state;
     applyArea(area, state);

@@ -61,19 +61,4 @@ TEST_F(BlockListTest, ReplacingTheTailKeepsThePlaceAndNewAddressesAreAppended) {
               (std::vector<std::uint32_t>{0x13C000, 0x108000, 0x13CC00, 0x100000}));
 }
 
-TEST_F(BlockListTest, ReplacingAMiddleBlockRelinksItsNeighbours) {
-    add(0x100000);
-    add(0x108000);
-    add(0x13C000);
-    add(0x108000);
-    EXPECT_EQ(addressesOf(head_), (std::vector<std::uint32_t>{0x100000, 0x13C000, 0x108000}));
-}
-
-TEST_F(BlockListTest, ASingleBlockIsReplacedByItsSuccessor) {
-    add(0x108000);
-    ImageBlock* newer = add(0x108000);
-    EXPECT_EQ(head_, newer);
-    EXPECT_EQ(head_->next, nullptr);
-}
-
 }  // namespace
