@@ -41,6 +41,10 @@ quorvel_wine_start() {
         wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ \
             /d "$QUORVEL_WINE_PORT_DIR/com$n" /f >/dev/null 2>&1
     done
+    # The about box's Korean texts use the dialog font Gulim, which a fresh
+    # prefix lacks: let Wine draw them with Nanum Gothic.
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Gulim /t REG_SZ \
+        /d NanumGothic /f >/dev/null 2>&1
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
     # A persistent server makes each Windows program start in milliseconds.
