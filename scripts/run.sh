@@ -32,11 +32,16 @@ echo "Sample image: $work/sample.bin (Z:${work//\//\\}\\sample.bin in the open-f
 build/linux/tools/devsim/devsim --link "$QUORVEL_WINE_PORT_DIR/com5" --flash "$work/flash.bin" \
     --transcript "$work/transcript.txt" --boot-delay 500 "$@" >"$work/devsim.out" &
 devsim_pid=$!
-trap 'kill $devsim_pid 2>/dev/null; quorvel_wine_stop' EXIT
+trap 'kill $devsim_pid 2>/dev/null; quorvel_wine_stop; rm -rf "$work"' EXIT
 echo "Simulated device on COM5 (transcript: $work/transcript.txt, flash: $work/flash.bin)."
 echo "Pick COM5, press the online button, load the sample image, press DOWNLOAD."
 
-wine build/windows/app/Quorvel.exe
+if [ -n "${QUORVEL_USE_DISPLAY:-}" ]; then
+    wine build/windows/app/Quorvel.exe
+else
+    # Xvfb has no window manager: a Wine desktop window draws the caption.
+    wine explorer /desktop=Quorvel,800x600 build/windows/app/Quorvel.exe
+fi
 if [ -f "$work/flash.bin" ] && cmp -s "$work/flash.bin" "$work/sample.bin"; then
     echo "The device's flash now holds the sample image."
 fi
