@@ -68,10 +68,10 @@ def truecolour_image(size, rgba):
 
 
 def main():
-    output, specs = sys.argv[1], sys.argv[2:]
+    output, entries = sys.argv[1], sys.argv[2:]
     entries = []
-    for spec in specs:
-        kind, size, pixels, alpha_file = spec.split(":", 3)
+    for entry in entries:
+        kind, size, pixels, alpha_file = entry.split(":", 3)
         size = int(size)
         data = open(pixels, "rb").read()
         if kind == "png":

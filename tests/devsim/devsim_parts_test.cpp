@@ -1,4 +1,4 @@
-// The simulator's parts on their own: checksum, fault specs, flash model, line
+// The simulator's parts on their own: checksum, fault texts, flash model, line
 // timing, options, and the boot loader's verification fed with bytes directly.
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ TEST(DevsimFaults, OnceLimitsDownloadFaultsToTheFirstDownloadAndDeviceFaultsToOn
 
     EXPECT_FALSE(faults.replace("silent bogus", error));
     EXPECT_NE(faults.forDownload(FaultKind::EndStatus, 1), nullptr)
-        << "a bad spec keeps the old set";
+        << "a bad fault text keeps the old set";
     ASSERT_TRUE(faults.replace("", error));
     EXPECT_EQ(faults.forDownload(FaultKind::EndStatus, 1), nullptr);
 }

@@ -63,8 +63,8 @@ bool parseNumber(const std::string& text, std::uint32_t& value) {
 
 }  // namespace
 
-bool parseFault(const std::string& spec, Fault& fault, std::string& error) {
-    std::string body = spec;
+bool parseFault(const std::string& text, Fault& fault, std::string& error) {
+    std::string body = text;
     fault = Fault{};
     const std::string onceSuffix = ",once";
     if (body.size() > onceSuffix.size() &&
@@ -96,24 +96,24 @@ bool parseFault(const std::string& spec, Fault& fault, std::string& error) {
             info.argument == Argument::Packet || info.argument == Argument::ValueAtPacket;
         if (hasValue != wantsValue || hasPacket != wantsPacket) {
             const std::string help = info.help;
-            error = "fault '" + spec + "': " +
+            error = "fault '" + text + "': " +
                     (info.argument == Argument::None
                          ? std::string("takes no argument")
                          : std::string("expected ") + info.name + help.substr(0, help.find(':')));
             return false;
         }
         if (hasValue && !parseNumber(valueText, fault.value)) {
-            error = "fault '" + spec + "': bad number '" + valueText + "'";
+            error = "fault '" + text + "': bad number '" + valueText + "'";
             return false;
         }
         if (hasPacket && (!parseNumber(packetText, fault.packet) || fault.packet == 0)) {
-            error = "fault '" + spec + "': packet number must be 1 or more";
+            error = "fault '" + text + "': packet number must be 1 or more";
             return false;
         }
         fault.kind = info.kind;
         return true;
     }
-    error = "unknown fault '" + spec + "'";
+    error = "unknown fault '" + text + "'";
     return false;
 }
 
@@ -133,19 +133,19 @@ std::string faultHelp() {
     return text.str();
 }
 
-bool FaultSet::add(const std::string& spec, std::string& error) {
+bool FaultSet::add(const std::string& text, std::string& error) {
     Fault fault;
-    if (!parseFault(spec, fault, error)) return false;
+    if (!parseFault(text, fault, error)) return false;
     faults_.push_back(fault);
     return true;
 }
 
-bool FaultSet::replace(const std::string& specs, std::string& error) {
+bool FaultSet::replace(const std::string& texts, std::string& error) {
     FaultSet fresh;
-    std::istringstream words(specs);
-    std::string spec;
-    while (words >> spec) {
-        if (!fresh.add(spec, error)) return false;
+    std::istringstream words(texts);
+    std::string text;
+    while (words >> text) {
+        if (!fresh.add(text, error)) return false;
     }
     faults_ = fresh.faults_;
     return true;

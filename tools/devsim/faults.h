@@ -36,17 +36,17 @@ struct Fault {
 
 // Parses "name", "name=S", "name@K" or "name=S@K", each optionally followed by
 // ",once". On failure returns false and describes the problem in `error`.
-bool parseFault(const std::string& spec, Fault& fault, std::string& error);
+bool parseFault(const std::string& text, Fault& fault, std::string& error);
 
 // The documentation of every fault, one per line, for --help.
 std::string faultHelp();
 
 class FaultSet {
   public:
-    bool add(const std::string& spec, std::string& error);
-    // Replaces the whole set by the whitespace-separated specs; on a parse
+    bool add(const std::string& text, std::string& error);
+    // Replaces the whole set by the whitespace-separated texts; on a parse
     // error the set is left as it was.
-    bool replace(const std::string& specs, std::string& error);
+    bool replace(const std::string& texts, std::string& error);
     void clear() { faults_.clear(); }
 
     // Faults that concern one download (negotiation, data, end): the active

@@ -151,9 +151,9 @@ std::string helpText() {
            "                              vanish        remove the port until \"appear\"\n"
            "                              appear        create the port again\n"
            "                              mode app|boot restart into that program\n"
-           "                              fault SPEC... replace the faults (none: clear them)\n"
+           "                              fault NAME... replace the faults (none: clear them)\n"
            "                              quit          exit as on SIGTERM\n"
-           "  --fault SPEC              inject a fault (repeatable); SPEC is one of\n" +
+           "  --fault NAME              inject a fault (repeatable); NAME is one of\n" +
            faultHelp() +
            "                            append \",once\" to apply it to the first download only\n"
            "                            (or, for the first four, to the first occasion only)\n"
