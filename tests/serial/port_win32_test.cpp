@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -50,6 +51,11 @@ TEST_F(Win32PortTest, OpensWithFixedLineSettings) {
     EXPECT_EQ(dcb.fInX, 0u);
     EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
     EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+    // The flag word follows BaudRate: its 15 low bits are binary mode, DTR and RTS on.
+    DWORD flagWord = 0;
+    std::memcpy(&flagWord, reinterpret_cast<const char*>(&dcb.BaudRate) + sizeof dcb.BaudRate,
+                sizeof flagWord);
+    EXPECT_EQ(flagWord & 0x7FFFu, 0x1011u);
 
     COMMTIMEOUTS timeouts;
     ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(port->handle), &timeouts));
