@@ -1,7 +1,7 @@
 // Downloads into the simulated device through the dialog: from the application
-// firmware (with the boot switch), from the boot loader (with a refused packet
-// and the retry), with a version text beginning "bl-", and with a device that
-// falls silent in the middle of the transfer.
+// firmware (with the boot switch), from the boot loader, a refused packet and
+// the retry, a version text beginning "bl-", and a device that falls silent in
+// the middle of the transfer.
 #include <windows.h>
 
 #include "dialog_state.h"
@@ -101,23 +101,56 @@ int downloadFromBootScenario(const std::wstring& exe) {
     if (!loadImage(session, image) || !connectDevice(dialog, device, kBootLabel)) {
         return failures();
     }
+
+    // The boot loader is known: the transfer is the first thing on the wire.
+    const std::wstring logBefore = logText(dialog);
+    const std::size_t mark = device.mark();
+    const DWORD start = GetTickCount();
+    click(dialog, IDC_DOWNLOAD);
+    ProgressWatch watch;
+    const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
+    const DWORD completedAt = GetTickCount();
+    const std::size_t completedMark = device.mark();
+    if (!check(completed, "the transfer completes")) return failures();
+    note("unpaced, DOWNLOAD to \"download completed\" took " + std::to_string(completedAt - start) +
+         " ms for " + std::to_string(image.size()) + " bytes");
+    const std::vector<std::string> lines = device.linesSince(mark);
+    check(!lines.empty() && lines.front().rfind("boot rx start", 0) == 0 &&
+              device.countSince(mark, "app rx") == 0,
+          "no \"~dboot\": the start command comes first");
+    check(watch.movedBetween && watch.neverFell && watch.highest == 100,
+          "the progress bar rises to 100");
+    // Connected in its boot loader, the device has no version text to query.
+    checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
+    checkFlashHolds(device, image);
+    return failures();
+}
+
+int downloadErrorScenario(const std::wstring& exe) {
+    SimulatedDevice device;
+    if (!check(device.ready(), "the simulated device is given")) return failures();
+    QuorvelSession session(exe, L"QuorvelDownloadError");
+    if (!session.ready()) return failures() + 1;
+    HWND dialog = session.dialog();
+    const ImageFile image(60000);
+    if (!loadImage(session, image) || !connectDevice(dialog, device, L"1.2.3\r\n")) {
+        return failures();
+    }
     const HCURSOR arrow = dialogCursor(dialog);
 
-    // The first transfer is refused at one packet: the dialog stays online.
+    // After the boot switch the transfer is refused at one packet (status 2).
     const std::wstring logBefore = logText(dialog);
     std::size_t mark = device.mark();
     click(dialog, IDC_DOWNLOAD);
     waitForFailureBox(dialog, kTransferTimeoutMs);
     answerMessageBox(dialog, L"Communication Error \n-9978");
-    check(device.countSince(mark, "app rx") == 0 &&
-              device.countSince(mark, "boot rx version-request") == 0,
-          "no \"~dboot\" and no query went to the boot loader");
+    check(device.countSince(mark, "app rx ~dboot") == 1, "the download began with the boot switch");
     check(device.countSince(mark, "boot rx data") == kRefusedPacket,
           "the transfer stopped at the refused packet");
     check(
         probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
         "the download ends");
-    checkConnection(dialog, "after the error", L"online", kBootLabel);
+    checkConnection(dialog, "SwitchedOnline after the error", L"online", kBootLabel);
     check(probe::itemEnabled(dialog, IDC_ONLINE), "after the error: online button enabled");
     checkDownloadControls(dialog, true, "after the error");
     const int expectedProgress =
@@ -128,7 +161,7 @@ int downloadFromBootScenario(const std::wstring& exe) {
     checkText(logText(dialog), logBefore, "after the error: nothing logged");
     check(dialogCursor(dialog) == arrow, "after the error: the arrow is back");
 
-    // The next press retries at once, without a boot switch.
+    // The boot loader stays known: the next press retries at once.
     mark = device.mark();
     click(dialog, IDC_DOWNLOAD);
     ProgressWatch watch;
@@ -140,8 +173,7 @@ int downloadFromBootScenario(const std::wstring& exe) {
     check(device.countSince(mark, "app rx") == 0 &&
               device.countSince(mark, "boot rx version-request") == 0 &&
               device.countSince(mark, "boot rx start") == 1,
-          "the retry sends the transfer alone");
-    // Connected in its boot loader, the device has no version text to query.
+          "the retry sends the transfer alone, without a boot switch");
     checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
     checkFlashHolds(device, image);
     return failures();
@@ -191,14 +223,15 @@ int downloadSilentScenario(const std::wstring& exe) {
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
     const ImageFile image(2000);
-    if (!loadImage(session, image) || !connectDevice(dialog, device, kBootLabel)) {
+    if (!loadImage(session, image) || !connectDevice(dialog, device, L"1.2.3\r\n")) {
         return failures();
     }
     const HCURSOR arrow = dialogCursor(dialog);
     const std::wstring logBefore = logText(dialog);
 
-    const DWORD start = GetTickCount();
     click(dialog, IDC_DOWNLOAD);
+    if (!waitForDownloadStart(dialog)) return failures();
+    const DWORD start = GetTickCount();
     const HWND box = waitForFailureBox(dialog, kSilenceTimeoutMs);
     const DWORD waited = GetTickCount() - start;
     report(box != nullptr && waited >= kSilenceLimitMs - 500,
@@ -208,7 +241,7 @@ int downloadSilentScenario(const std::wstring& exe) {
     check(
         probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
         "the download ends");
-    checkConnection(dialog, "after the silence", L"online", kBootLabel);
+    checkConnection(dialog, "SwitchedOnline after the silence", L"online", kBootLabel);
     checkDownloadControls(dialog, true, "after the silence");
     check(probe::itemEnabled(dialog, IDC_ONLINE), "after the silence: online button enabled");
     checkText(logText(dialog), logBefore, "after the silence: nothing logged");
@@ -216,7 +249,7 @@ int downloadSilentScenario(const std::wstring& exe) {
 
     click(dialog, IDC_ONLINE);
     check(waitForLogEnding(dialog, L"disconnected.\r\n", kStepTimeoutMs),
-          "the dialog is usable: the online button disconnects");
+          "the dialog is usable: the online button disconnects from SwitchedOnline");
     checkConnection(dialog, "Offline", L"offline", L"no device");
     return failures();
 }

@@ -59,6 +59,13 @@ void dropOnto(HWND dialog, const std::vector<std::wstring>& paths, POINT point) 
     SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop(paths, point)), 0);
 }
 
+// The dialog with a way to mark a download as running, as the download's start
+// does, without a device to download into.
+class DropTestDialog : public CQuorvelDlg {
+  public:
+    void SetDownloading(bool running) { m_downloading = running; }
+};
+
 bool holdsImage(const ImageBlock* block, DWORD size) {
     if (block == nullptr || block->byteCount != static_cast<std::int32_t>(size)) return false;
     for (DWORD i = 0; i < size; ++i) {
@@ -67,7 +74,7 @@ bool holdsImage(const ImageBlock* block, DWORD size) {
     return true;
 }
 
-void runDrops(CQuorvelDlg& dialog) {
+void runDrops(DropTestDialog& dialog) {
     if (!probe::waitUntil(
             [&] { return dialog.m_hWnd != nullptr && IsWindowVisible(dialog.m_hWnd); },
             kStepTimeoutMs)) {
@@ -129,6 +136,17 @@ void runDrops(CQuorvelDlg& dialog) {
     check(dialog.GetBlockList() == kept && holdsImage(kept, 64),
           "the refused image leaves the earlier block in place");
 
+    // While a download runs its blocks are the worker's: a drop is refused.
+    const std::wstring pathKept = probe::itemText(window, IDC_IMAGE_PATH);
+    const std::wstring infoKept = probe::itemText(window, IDC_FILE_INFO);
+    dialog.SetDownloading(true);
+    dropOnto(window, {first.path}, centreOf(window, IDC_IMAGE_PATH));
+    dialog.SetDownloading(false);
+    check(probe::itemText(window, IDC_IMAGE_PATH) == pathKept &&
+              probe::itemText(window, IDC_FILE_INFO) == infoKept && dialog.GetBlockList() == kept &&
+              holdsImage(kept, 64),
+          "a drop during a download changes nothing");
+
     for (const TestFile* file : {&first, &second, &third, &longName, &oversized}) {
         DeleteFileW(file->path.c_str());
     }
@@ -136,7 +154,7 @@ void runDrops(CQuorvelDlg& dialog) {
 }
 
 DWORD WINAPI dropThread(LPVOID parameter) {
-    auto* dialog = static_cast<CQuorvelDlg*>(parameter);
+    auto* dialog = static_cast<DropTestDialog*>(parameter);
     runDrops(*dialog);
     PostMessageW(dialog->m_hWnd, WM_COMMAND, IDCANCEL, 0);
     return 0;
@@ -153,7 +171,7 @@ class DropTestApp : public CWinApp {
   public:
     BOOL InitInstance() override {
         CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
-        CQuorvelDlg dialog;
+        DropTestDialog dialog;
         m_pMainWnd = &dialog;
         HANDLE driver = CreateThread(nullptr, 0, dropThread, &dialog, 0, nullptr);
         dialog.DoModal();

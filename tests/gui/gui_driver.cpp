@@ -213,8 +213,12 @@ const ScenarioEntry kScenarios[] = {
     {L"connect", gui::connectScenario, 150000},
     {L"download_app", gui::downloadFromAppScenario, 150000},
     {L"download_boot", gui::downloadFromBootScenario, 150000},
+    {L"download_error", gui::downloadErrorScenario, 150000},
     {L"download_bl", gui::downloadBlScenario, 150000},
     {L"download_silent", gui::downloadSilentScenario, 150000},
+    {L"boot_switch", gui::bootSwitchScenario, 150000},
+    {L"one_download", gui::oneDownloadScenario, 150000},
+    {L"download_timing", gui::downloadTimingScenario, 150000},
 };
 
 }  // namespace
