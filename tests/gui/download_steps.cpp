@@ -59,6 +59,7 @@ void checkDownloadControls(HWND dialog, bool enabled, const std::string& situati
 bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
                    const std::wstring& screenshotName) {
     bool screenshotTaken = screenshotName.empty();
+    Screenshot shot;
     bool completed = false;
     probe::waitUntil(
         [&] {
@@ -70,7 +71,7 @@ bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
             }
             if (!screenshotTaken && position >= 20 && position <= 80) {
                 screenshotTaken = true;
-                screenshot(screenshotName);
+                shot = Screenshot::start(screenshotName);
             }
             const std::wstring log = logText(dialog);
             completed = log.size() >= std::wcslen(kCompletedLine) &&
@@ -79,6 +80,7 @@ bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
             return completed || probe::waitForOwnedDialog(dialog, 0) != nullptr;
         },
         timeoutMs);
+    shot.finish();
     return completed;
 }
 

@@ -56,7 +56,8 @@ struct ProgressWatch {
 
 // Polls the progress bar until the log ends with the completion line (true)
 // or a message box shows or the time is up (false). With a screenshot name,
-// the screen is saved once while the bar stands between 20 and 80.
+// the screen is saved once while the bar stands between 20 and 80, without
+// holding up the watch.
 bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
                    const std::wstring& screenshotName = L"");
 

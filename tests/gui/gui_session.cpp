@@ -173,6 +173,12 @@ bool QuorvelSession::waitForExit(DWORD timeoutMs) const {
     return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
 }
 
+DWORD QuorvelSession::exitCode() const {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
 void QuorvelSession::terminate() const {
     if (process_ != nullptr) TerminateProcess(process_, 3);
 }
@@ -185,34 +191,45 @@ void startWatchdog(DWORD limitMs) {
 void setScreenshotScript(const std::wstring& script) { screenshotScript = script; }
 
 // The helper script (ImageMagick) runs as a Unix program, which Wine starts.
-void screenshot(const std::wstring& name) {
+Screenshot Screenshot::start(const std::wstring& name) {
+    Screenshot shot;
+    shot.name_ = name;
     const std::wstring folder = environment(L"QUORVEL_ARTIFACTS");
     if (folder.empty() || screenshotScript.empty()) {
         note("no screenshot " + narrow(name) + ": QUORVEL_ARTIFACTS or the script is not given");
-        return;
+        return shot;
     }
-    Sleep(700);  // let the last repaint reach the screen
-    const std::wstring output = folder + L"/" + name + L".png";
-    DeleteFileW(windowsPath(output).c_str());
-    std::wstring command = L"Z:\\bin\\sh " + screenshotScript + L" " + output + L" " +
-                           std::to_wstring(kDesktopWidth) + L"x" + std::to_wstring(kDesktopHeight);
+    const std::wstring output = windowsPath(folder + L"/" + name + L".png");
+    DeleteFileW(output.c_str());
+    std::wstring command = L"Z:\\bin\\sh " + screenshotScript + L" " + folder + L"/" + name +
+                           L".png " + std::to_wstring(kDesktopWidth) + L"x" +
+                           std::to_wstring(kDesktopHeight);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
     if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &helper)) {
         report(false, "run the screenshot script", std::to_string(GetLastError()));
-        return;
+        return shot;
     }
     CloseHandle(helper.hThread);
     CloseHandle(helper.hProcess);
+    shot.output_ = output;
+    return shot;
+}
+
+void Screenshot::finish() const {
+    if (output_.empty()) return;
     // The script renames the finished picture into place.
-    check(probe::waitUntil(
-              [&] {
-                  return GetFileAttributesW(windowsPath(output).c_str()) != INVALID_FILE_ATTRIBUTES;
-              },
-              15000),
-          "screenshot " + narrow(name) + ".png saved");
+    check(
+        probe::waitUntil(
+            [&] { return GetFileAttributesW(output_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 15000),
+        "screenshot " + narrow(name_) + ".png saved");
+}
+
+void screenshot(const std::wstring& name) {
+    Sleep(700);  // let the last repaint reach the screen
+    Screenshot::start(name).finish();
 }
 
 void click(HWND dialog, int id) { PostMessageW(probe::item(dialog, id), BM_CLICK, 0, 0); }

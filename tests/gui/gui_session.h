@@ -56,6 +56,8 @@ class QuorvelSession {
     DWORD processId() const { return processId_; }
     bool running() const;
     bool waitForExit(DWORD timeoutMs) const;
+    // The exit code once Quorvel has ended.
+    DWORD exitCode() const;
     // Ends Quorvel at once (the watchdog's last resort).
     void terminate() const;
 
@@ -74,6 +76,18 @@ void startWatchdog(DWORD limitMs);
 // script given by --screenshot-script (set once by the driver's main).
 void setScreenshotScript(const std::wstring& script);
 void screenshot(const std::wstring& name);
+
+// A screenshot taken while the driver goes on watching: start() runs the
+// script at once, finish() waits for the picture.
+class Screenshot {
+  public:
+    static Screenshot start(const std::wstring& name);
+    void finish() const;
+
+  private:
+    std::wstring name_;
+    std::wstring output_;  // empty when no picture is being taken
+};
 
 // Gestures on the main dialog. A posted BM_CLICK reaches the handler even when
 // the button is disabled, as a stray click would.

@@ -99,7 +99,8 @@ int oneDownloadScenario(const std::wstring& exe) {
     if (!connectDevice(dialog, device, kBootLabel) || !startDownload(dialog)) return failures();
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     answerCloseQuestion(dialog, IDYES);
-    check(session.waitForExit(kStepTimeoutMs), "\"Yes\" ends the program");
+    check(session.waitForExit(kStepTimeoutMs) && session.exitCode() == 0,
+          "\"Yes\" ends the program normally");
     return failures();
 }
 
