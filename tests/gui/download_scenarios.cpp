@@ -97,20 +97,37 @@ int downloadFromBootScenario(const std::wstring& exe) {
     QuorvelSession session(exe, L"QuorvelDownloadBoot");
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
+
+    // No image loaded: the start command alone, then the success steps.
+    if (!connectDevice(dialog, device, kBootLabel)) return failures();
+    std::wstring logBefore = logText(dialog);
+    std::size_t mark = device.mark();
+    click(dialog, IDC_DOWNLOAD);
+    ProgressWatch empty;
+    bool completed = watchTransfer(dialog, kTransferTimeoutMs, empty);
+    DWORD completedAt = GetTickCount();
+    std::size_t completedMark = device.mark();
+    if (!check(completed, "a download without an image completes")) return failures();
+    check(device.linesSince(mark) == std::vector<std::string>{"boot rx start flags=a5a50000"},
+          "without an image only the start command is sent");
+    check(empty.highest == 0, "without an image the progress bar never moves");
+    SuccessSteps steps{logBefore, 0, nullptr};
+    steps.completedProgress = 0;
+    checkSuccessSteps(dialog, device, completedAt, completedMark, steps);
+
+    // The boot loader is known: the transfer is the first thing on the wire.
     const ImageFile image(60000);
     if (!loadImage(session, image) || !connectDevice(dialog, device, kBootLabel)) {
         return failures();
     }
-
-    // The boot loader is known: the transfer is the first thing on the wire.
-    const std::wstring logBefore = logText(dialog);
-    const std::size_t mark = device.mark();
+    logBefore = logText(dialog);
+    mark = device.mark();
     const DWORD start = GetTickCount();
     click(dialog, IDC_DOWNLOAD);
     ProgressWatch watch;
-    const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
-    const DWORD completedAt = GetTickCount();
-    const std::size_t completedMark = device.mark();
+    completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
+    completedAt = GetTickCount();
+    completedMark = device.mark();
     if (!check(completed, "the transfer completes")) return failures();
     note("unpaced, DOWNLOAD to \"download completed\" took " + std::to_string(completedAt - start) +
          " ms for " + std::to_string(image.size()) + " bytes");

@@ -86,7 +86,9 @@ bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
 
 void checkSuccessSteps(HWND dialog, const SimulatedDevice& device, DWORD completedAt,
                        std::size_t completedMark, const SuccessSteps& expected) {
-    check(progressPosition(dialog) == 100, "the progress bar stands at 100 when completed");
+    check(progressPosition(dialog) == expected.completedProgress,
+          "the progress bar stands at " + std::to_string(expected.completedProgress) +
+              " when completed");
     checkText(logText(dialog), expected.logBefore + kCompletedLine,
               "the log adds \"download completed. please wait ...\"");
     checkDownloadControls(dialog, false, "during the pause");

@@ -66,6 +66,7 @@ struct SuccessSteps {
     std::wstring logBefore;            // the log before DOWNLOAD
     std::size_t queries = 0;           // boot-loader queries during the pause
     const wchar_t* message = nullptr;  // a message box the pause ends with
+    int completedProgress = 100;       // the progress bar when the transfer completed
 };
 
 // From the completion line on (seen at `completedAt`, transcript `completedMark`):
