@@ -24,9 +24,8 @@ trap quorvel_wine_stop EXIT
 [ -z "${QUORVEL_USE_DISPLAY:-}" ] && echo "Watch it with: DISPLAY=$DISPLAY xwd -root | convert xwd:- screen.png"
 
 work=$(mktemp -d /tmp/quorvel-run-XXXXXX)
-# A sample image: 64 KiB of a recognisable pattern, well under the CODE area's limit.
-python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 7 + (i >> 8)) & 0xFF for i in range(65536)))" \
-    >"$work/sample.bin"
+# A sample image: 64 KiB, well under the CODE area's limit.
+head -c 65536 /dev/urandom >"$work/sample.bin"
 echo "Sample image: $work/sample.bin (Z:${work//\//\\}\\sample.bin in the open-file dialog)"
 
 build/linux/tools/devsim/devsim --link "$QUORVEL_WINE_PORT_DIR/com5" --flash "$work/flash.bin" \
