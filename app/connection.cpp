@@ -15,25 +15,24 @@
 
 namespace {
 
-constexpr std::uint32_t kNoBootLoader = 0xFFFFFFFFu;
 constexpr std::uint32_t kBootSwitchPauseMs = 3000;
-constexpr const wchar_t* kNoDeviceMessage = L"The comport is wrong or the device is off. \n";
 
 // Two tries: a boot loader may miss the first query while it settles.
 std::uint32_t queryBootLoaderTwice(PortLink& link) {
-    std::uint32_t version = kNoBootLoader;
+    std::uint32_t version = CQuorvelDlg::kNoBootLoader;
     if (queryBootVersion(&link, version) == 0 || queryBootVersion(&link, version) == 0) {
         return version;
     }
-    return kNoBootLoader;
+    return CQuorvelDlg::kNoBootLoader;
 }
 
 // "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
 std::wstring bootLoaderLabel(std::uint32_t version) {
     wchar_t label[32];
     std::swprintf(label, sizeof label / sizeof label[0], L"boot v%i.%i.%i.%i",
-                  static_cast<int>((version >> 24) & 0x0F), static_cast<int>((version >> 16) & 0x0F),
-                  static_cast<int>((version >> 8) & 0x0F), static_cast<int>(version & 0x0F));
+                  static_cast<int>((version >> 24) & 0x0F),
+                  static_cast<int>((version >> 16) & 0x0F), static_cast<int>((version >> 8) & 0x0F),
+                  static_cast<int>(version & 0x0F));
     return label;
 }
 
@@ -101,7 +100,7 @@ void CQuorvelDlg::ConnectDevice(bool connect) {
     if (m_port->handle == kInvalidPortHandle) {
         closePort(m_port);
         m_port = nullptr;
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         app->EndWaitCursor();
         return;
     }
@@ -121,7 +120,7 @@ void CQuorvelDlg::DetectDevice() {
     if (m_port->handle == kInvalidPortHandle) {
         closePort(m_port);
         m_port = nullptr;
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         app->RestoreWaitCursor();
         app->EndWaitCursor();
         return;
@@ -133,7 +132,7 @@ void CQuorvelDlg::DetectDevice() {
     if (m_bootVersion == kNoBootLoader) m_versionText = queryAppVersion(&link);
 
     if (m_bootVersion == kNoBootLoader && m_versionText == nullptr) {
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         closePort(m_port);
         m_port = nullptr;
         GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
@@ -155,6 +154,11 @@ void CQuorvelDlg::DetectDevice() {
     app->EndWaitCursor();
 }
 
+void CQuorvelDlg::ShowNoDeviceMessage() {
+    MessageBox(L"The comport is wrong or the device is off. \n", nullptr,
+               MB_OK | MB_ICONINFORMATION);
+}
+
 int CQuorvelDlg::DetectAfterBootSwitch() {
     BeginBusy();
     sleepMilliseconds(kBootSwitchPauseMs);
@@ -162,7 +166,7 @@ int CQuorvelDlg::DetectAfterBootSwitch() {
     if (m_port->handle == kInvalidPortHandle) {
         closePort(m_port);
         m_port = nullptr;
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         EndBusy();
         return -1;
     }
@@ -171,7 +175,7 @@ int CQuorvelDlg::DetectAfterBootSwitch() {
     m_bootVersion = queryBootLoaderTwice(link);
     // The application's version text stays: the download job reads it afterwards.
     if (m_bootVersion == kNoBootLoader) {
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         EndBusy();
         return -1;
     }

@@ -16,9 +16,7 @@
 
 namespace {
 
-constexpr std::uint32_t kNoBootLoader = 0xFFFFFFFFu;
 constexpr std::uint32_t kSettleAfterDownloadMs = 7000;
-constexpr const wchar_t* kNoDeviceMessage = L"The comport is wrong or the device is off. \n";
 constexpr const wchar_t* kCloseDuringDownloadQuestion =
     L"A download is running. Closing now leaves the device half-written.\n\nClose anyway?";
 
@@ -34,7 +32,7 @@ void CQuorvelDlg::OnBnClickedDownload() {
     if (IsDownloading()) return;
     if (m_port == nullptr) {
         // Offline, or the port was released after a refused boot switch.
-        MessageBox(kNoDeviceMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        ShowNoDeviceMessage();
         return;
     }
 
@@ -131,8 +129,8 @@ void CQuorvelDlg::UnlockControlsAfterDownload(bool succeeded) {
 
 bool CQuorvelDlg::ConfirmCloseDuringDownload() {
     if (!IsDownloading()) return true;
-    return MessageBox(kCloseDuringDownloadQuestion, nullptr, MB_YESNO | MB_ICONWARNING |
-                                                               MB_DEFBUTTON2) == IDYES;
+    return MessageBox(kCloseDuringDownloadQuestion, nullptr,
+                      MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
 void CQuorvelDlg::OnOK() {

@@ -58,7 +58,7 @@ BOOL CQuorvelDlg::OnInitDialog() {
     g_mainDialog = this;
     m_blockList = nullptr;
     m_downloadFlags = 0;
-    m_bootVersion = 0xFFFFFFFFu;
+    m_bootVersion = kNoBootLoader;
     m_versionText = nullptr;
 
     FillPortList();

@@ -11,7 +11,7 @@
 #include "serial/serial_port.h"
 
 class CQuorvelDlg : public CDialogEx {
-public:
+  public:
     CQuorvelDlg();
     ~CQuorvelDlg() override;
 
@@ -20,6 +20,9 @@ public:
     // Image handling (dialog operations that the handlers share).
     void ApplyArea();
     void SetImageFile(const std::wstring& path);
+
+    // m_bootVersion when no boot loader is identified.
+    static constexpr std::uint32_t kNoBootLoader = 0xFFFFFFFFu;
 
     // Device connection: connect (true) or disconnect (false); detection of
     // what runs on the device; re-detection after a boot switch (0 when a boot
@@ -41,7 +44,7 @@ public:
     const ImageBlock* GetBlockList() const { return m_blockList; }
     std::uint32_t GetDownloadFlags() const { return m_downloadFlags; }
 
-protected:
+  protected:
     const MessageMap& GetMessageMap() const override;
 
     void OnSysCommand(UINT id, LPARAM lParam);
@@ -70,11 +73,14 @@ protected:
     void LockControlsForDownload();
     void UnlockControlsAfterDownload(bool succeeded);
 
+    // "The comport is wrong or the device is off." in a message box.
+    void ShowNoDeviceMessage();
+
     // Fills the port list with the ports present; the list sorts them itself.
     void FillPortList();
 
     std::uint32_t m_downloadFlags = 0;
-    std::uint32_t m_bootVersion = 0xFFFFFFFFu;  // none
+    std::uint32_t m_bootVersion = kNoBootLoader;
     const char* m_versionText = nullptr;
     ImageBlock* m_blockList = nullptr;
     SerialPort* m_port = nullptr;
