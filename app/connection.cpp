@@ -126,10 +126,10 @@ void CQuorvelDlg::DetectDevice() {
         return;
     }
 
-    PortLink link{m_port};
-    m_bootVersion = queryBootLoaderTwice(link);
+    m_deviceLink.port = m_port;
+    m_bootVersion = queryBootLoaderTwice(m_deviceLink);
     m_versionText = nullptr;
-    if (m_bootVersion == kNoBootLoader) m_versionText = queryAppVersion(&link);
+    if (m_bootVersion == kNoBootLoader) m_versionText = queryAppVersion(&m_deviceLink);
 
     if (m_bootVersion == kNoBootLoader && m_versionText == nullptr) {
         ShowNoDeviceMessage();
@@ -171,8 +171,8 @@ int CQuorvelDlg::DetectAfterBootSwitch() {
         return -1;
     }
 
-    PortLink link{m_port};
-    m_bootVersion = queryBootLoaderTwice(link);
+    m_deviceLink.port = m_port;
+    m_bootVersion = queryBootLoaderTwice(m_deviceLink);
     // The application's version text stays: the download job reads it afterwards.
     if (m_bootVersion == kNoBootLoader) {
         ShowNoDeviceMessage();

@@ -54,8 +54,8 @@ void CQuorvelDlg::EnterBootLoader() {
 
     CWinApp* app = AfxGetApp();
     app->BeginWaitCursor();
-    PortLink link{m_port};
-    const bool accepted = requestBootLoader(&link);
+    m_deviceLink.port = m_port;
+    const bool accepted = requestBootLoader(&m_deviceLink);
     if (accepted) {
         DetectAfterBootSwitch();
         app->RestoreWaitCursor();

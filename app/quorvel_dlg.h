@@ -8,6 +8,7 @@
 #include "app/framework/afxwin.h"
 #include "app/resource.h"
 #include "image/image_block.h"
+#include "protocol/port_link.h"
 #include "serial/serial_port.h"
 
 class CQuorvelDlg : public CDialogEx {
@@ -81,9 +82,13 @@ class CQuorvelDlg : public CDialogEx {
 
     std::uint32_t m_downloadFlags = 0;
     std::uint32_t m_bootVersion = kNoBootLoader;
+    // Points into m_deviceLink's version reply, which the next query replaces.
     const char* m_versionText = nullptr;
     ImageBlock* m_blockList = nullptr;
     SerialPort* m_port = nullptr;
+    // The link of the user-interface thread's exchanges with the device; it
+    // keeps the console replies between them.
+    PortLink m_deviceLink{nullptr};
     CWinThread* m_worker = nullptr;
     std::wstring m_imagePath;
     std::int32_t m_imageFileSize = 0;

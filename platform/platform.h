@@ -23,6 +23,9 @@ void setDebugOutputHook(DebugOutputHook hook, void* context);
 // nullptr restores the real clock.
 using TickSource = std::uint32_t (*)();
 void setTickSource(TickSource source);
+// False while a replaced tick source runs: its time cannot be waited for in the
+// operating system, so waits for device bytes then poll instead of blocking.
+bool usingSystemClock();
 
 // Elapsed milliseconds from start to now, correct across the counter's wrap.
 inline std::uint32_t ticksSince(std::uint32_t start) { return tickCount() - start; }

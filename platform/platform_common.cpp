@@ -32,6 +32,8 @@ void debugOutput(const std::wstring& text) {
 
 void setTickSource(TickSource source) { currentTickSource.store(source); }
 
+bool usingSystemClock() { return currentTickSource.load() == nullptr; }
+
 std::uint32_t tickCount() {
     TickSource source = currentTickSource.load();
     return source != nullptr ? source() : systemTickCount();

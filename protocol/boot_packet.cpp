@@ -5,15 +5,14 @@
 #include "platform/platform.h"
 #include "serial/serial_port.h"
 
-ReceiveArea receiveArea;
-
 namespace {
 
 // Reads packet bytes into the receive area until `target` bytes of the packet
 // have arrived. Bytes beyond the buffer are read into scratch space and dropped,
 // so an oversized packet is consumed whole and the next one starts in step.
 // `idleSince` is when a byte last arrived; it moves with every byte.
-int receivePacketBytes(SerialPort* port, std::int32_t target, std::uint32_t& idleSince) {
+int receivePacketBytes(PortLink* link, std::int32_t target, std::uint32_t& idleSince) {
+    ReceiveArea& receiveArea = link->receiveArea;
     std::uint8_t overflow[kReceiveBufferBytes];
     while (receiveArea.bytesReceived < target) {
         std::uint8_t* into;
@@ -28,7 +27,7 @@ int receivePacketBytes(SerialPort* port, std::int32_t target, std::uint32_t& idl
             wanted = rest < kReceiveBufferBytes ? rest : kReceiveBufferBytes;
         }
         std::uint32_t received = static_cast<std::uint32_t>(wanted);
-        const int status = readBytes(port, into, received);
+        const int status = readWithin(link, into, received, idleSince, kPacketIdleLimitMs);
         if (status != 0) return status;
         if (received > 0) {
             receiveArea.bytesReceived += static_cast<std::int32_t>(received);
@@ -41,20 +40,6 @@ int receivePacketBytes(SerialPort* port, std::int32_t target, std::uint32_t& idl
 }
 
 }  // namespace
-
-int writeAll(PortLink* link, const void* bytes, std::int32_t& count) {
-    const std::int32_t total = count;
-    count = 0;
-    const auto* data = static_cast<const std::uint8_t*>(bytes);
-    // A port may take only part of a write; the rest follows until all is out.
-    while (count < total) {
-        std::uint32_t written = static_cast<std::uint32_t>(total - count);
-        const int status = writeBytes(link->port, data + count, written);
-        count += static_cast<std::int32_t>(written);
-        if (status != 0) return status;
-    }
-    return 0;
-}
 
 int sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter) {
     std::uint8_t packet[kHeaderBytes];
@@ -78,8 +63,9 @@ int queryBootVersion(PortLink* link, std::uint32_t& version) {
         while (framed < kHeaderBytes) {
             if (ticksSince(start) > kBootVersionLimitMs) return kTimedOut;
             std::uint32_t received = kHeaderBytes - framed;
-            // A failed read counts as no data: the device may still answer in time.
-            if (readBytes(link->port, frame + framed, received) != 0) received = 0;
+            const int readStatus =
+                readWithin(link, frame + framed, received, start, kBootVersionLimitMs);
+            if (readStatus != 0) return readStatus;
             framed += received;
         }
         if (getU16(frame) == kVersionTag && getU16(frame + kCodeOffset) == kVersionCode) {
@@ -93,30 +79,29 @@ int queryBootVersion(PortLink* link, std::uint32_t& version) {
 int readPacket(PortLink* link, void* destination, std::int32_t& count) {
     const std::int32_t capacity = count > 0 ? count : 0;
     count = 0;
+    ReceiveArea& receiveArea = link->receiveArea;
     receiveArea.bytesReceived = 0;
     receiveArea.packetLength = 0;
-    receiveArea.headerComplete = false;
 
     std::uint32_t idleSince = tickCount();
-    int status = receivePacketBytes(link->port, kHeaderBytes, idleSince);
+    int status = receivePacketBytes(link, kHeaderBytes, idleSince);
     if (status != 0) return status;
-    receiveArea.headerComplete = true;
 
     const std::int32_t length =
         receiveArea.buffer[0] == kHeaderOnlyMarker
             ? kHeaderBytes
             : kHeaderBytes + kWordBytes * getU16(receiveArea.buffer + kLengthOffset);
-    status = receivePacketBytes(link->port, length, idleSince);
+    status = receivePacketBytes(link, length, idleSince);
     if (status != 0) return status;
     receiveArea.packetLength = length;
 
-    const std::int32_t held = receivedPacketBytes();
+    const std::int32_t held = length < kReceiveBufferBytes ? length : kReceiveBufferBytes;
     const std::int32_t copied = capacity < held ? capacity : held;
     if (copied > 0) std::memcpy(destination, receiveArea.buffer, static_cast<std::size_t>(copied));
     count = copied;
     return length > copied ? kPacketTruncated : 0;
 }
 
-bool packetTruncated(int result) {
-    return result == kPacketTruncated && receiveArea.packetLength != 0;
+bool packetTruncated(const PortLink* link, int result) {
+    return result == kPacketTruncated && link->receiveArea.packetLength != 0;
 }

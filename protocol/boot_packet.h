@@ -7,9 +7,6 @@
 #include "protocol/packet_layout.h"
 #include "protocol/port_link.h"
 
-// The receive buffer holds a header and at most 62 payload words.
-constexpr std::int32_t kReceiveBufferBytes = 256;
-
 // How long readPacket waits for the next byte before giving up on the device.
 constexpr std::uint32_t kPacketIdleLimitMs = 20000;
 // How long queryBootVersion waits for a valid version reply.
@@ -20,47 +17,23 @@ constexpr std::uint32_t kBootVersionLimitMs = 3000;
 // a failed read reporting OS error code 1.
 constexpr int kPacketTruncated = 1;
 
-// The packet readPacket is reading or has just read; one per process.
-struct ReceiveArea {
-    std::uint8_t buffer[kReceiveBufferBytes];
-    // Packet bytes taken from the port so far. The buffer keeps the first
-    // kReceiveBufferBytes of them; any further bytes of an oversized packet are
-    // read and dropped.
-    std::int32_t bytesReceived;
-    // Whole size of the packet (8 + 4 x length field, or 8 for an '@' packet);
-    // 0 until the packet is complete.
-    std::int32_t packetLength;
-    bool headerComplete;
-};
-extern ReceiveArea receiveArea;
-
 // Writes the 8-byte command packet (tag 1, code, parameter). 0 or the OS error code.
 int sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter);
 
 // Asks the boot loader for its version word. 0 with `version` set; kTimedOut when
 // no valid reply came within kBootVersionLimitMs; or the OS error code of a failed
-// write. The reply is read in 8-byte frames; frames of another kind are dropped.
+// write or read. The reply is read in 8-byte frames; frames of another kind are dropped.
 int queryBootVersion(PortLink* link, std::uint32_t& version);
-
-// Writes `count` bytes whole. `count` out: the bytes written (before the failure,
-// if one occurred). 0 or the OS error code.
-int writeAll(PortLink* link, const void* bytes, std::int32_t& count);
 
 // Reads exactly one packet, never a byte of the next. `count`: in the capacity
 // of `destination`, out the bytes copied. Results: 0 = the whole packet was
 // copied; kPacketTruncated = the packet is longer than the capacity (or than the
 // receive buffer) and its first bytes were copied; kTimedOut = no byte arrived
 // for kPacketIdleLimitMs; otherwise the OS error code of a failed read (count 0).
-// After 0 or kPacketTruncated the receive area holds the packet.
+// After 0 or kPacketTruncated the link's receive area holds the packet.
 int readPacket(PortLink* link, void* destination, std::int32_t& count);
 
-// True when readPacket's `result` reports a packet longer than the destination,
-// false for success and for any failed read, including OS error code 1: only a
-// completed packet sets the receive area's packet length.
-bool packetTruncated(int result);
-
-// Bytes of the last packet that the receive buffer holds.
-inline std::int32_t receivedPacketBytes() {
-    return receiveArea.packetLength < kReceiveBufferBytes ? receiveArea.packetLength
-                                                          : kReceiveBufferBytes;
-}
+// True when readPacket's `result` on `link` reports a packet longer than the
+// destination, false for success and for any failed read, including OS error
+// code 1: only a completed packet sets the receive area's packet length.
+bool packetTruncated(const PortLink* link, int result);

@@ -3,11 +3,6 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "protocol/boot_packet.h"
-#include "serial/serial_port.h"
-
-char appVersionReply[kConsoleReplyCapacity + 1];
-char bootSwitchReply[kConsoleReplyCapacity + 1];
 
 namespace {
 
@@ -45,7 +40,8 @@ int exchangeText(PortLink* link, const char* command, std::int32_t commandLength
     do {
         // One byte per read, so nothing behind the reply's CR LF leaves the port.
         std::uint32_t count = 1;
-        if (readBytes(link->port, reply + received, count) != 0) count = 0;
+        const int readStatus = readWithin(link, reply + received, count, start, kConsoleReplyLimitMs);
+        if (readStatus != 0) return readStatus;
         received += static_cast<std::int32_t>(count);
         reply[received] = '\0';
         // The end test comes first: a reply completed by a late read still counts.
@@ -62,20 +58,20 @@ int exchangeText(PortLink* link, const char* command, std::int32_t commandLength
 const char* queryAppVersion(PortLink* link) {
     std::int32_t length = kConsoleReplyCapacity;
     const int status =
-        exchangeText(link, kVersionQuery, textLength(kVersionQuery), appVersionReply, length);
+        exchangeText(link, kVersionQuery, textLength(kVersionQuery), link->appVersionReply, length);
     // The reply must carry at least one byte after its fixed beginning.
     const std::int32_t prefix = textLength(kVersionReplyStart);
     if (status != 0 || length <= prefix ||
-        !startsWith(appVersionReply, length, kVersionReplyStart)) {
+        !startsWith(link->appVersionReply, length, kVersionReplyStart)) {
         return nullptr;
     }
-    return appVersionReply + prefix;
+    return link->appVersionReply + prefix;
 }
 
 bool requestBootLoader(PortLink* link) {
     std::int32_t length = kConsoleReplyCapacity;
     const int status =
-        exchangeText(link, kBootSwitch, textLength(kBootSwitch), bootSwitchReply, length);
+        exchangeText(link, kBootSwitch, textLength(kBootSwitch), link->bootSwitchReply, length);
     if (status != 0) return true;
-    return startsWith(bootSwitchReply, length, kBootSwitchReplyStart);
+    return startsWith(link->bootSwitchReply, length, kBootSwitchReplyStart);
 }

@@ -8,25 +8,17 @@
 
 // How long a console reply may take, counted from the end of the command's write.
 constexpr std::uint32_t kConsoleReplyLimitMs = 3000;
-// Reply bytes the two commands collect at most.
-constexpr std::int32_t kConsoleReplyCapacity = 200;
-
-// The reply of the last version query, NUL-terminated; the version text lies inside it.
-extern char appVersionReply[kConsoleReplyCapacity + 1];
-// The reply of the last boot-switch command.
-extern char bootSwitchReply[kConsoleReplyCapacity + 1];
-
 // Writes `command` whole, then collects the reply a byte at a time into `reply`
 // (room for the capacity + 1 bytes; kept NUL-terminated) until it ends in CR LF
 // or fills the capacity. `length`: in the capacity, out the reply bytes (0
 // unless the result is 0). Results: 0; kTimedOut when no complete reply came
-// within kConsoleReplyLimitMs; or the OS error code of a failed write.
+// within kConsoleReplyLimitMs; or the OS error code of a failed write or read.
 int exchangeText(PortLink* link, const char* command, std::int32_t commandLength, char* reply,
                  std::int32_t& length);
 
 // Asks the application firmware for its version. Returns the version text (the
-// reply after "~Rv0000", usually still ending in CR LF), valid until the next
-// query, or nullptr when no acceptable reply came.
+// reply after "~Rv0000", usually still ending in CR LF), kept in the link and
+// valid until its next query, or nullptr when no acceptable reply came.
 const char* queryAppVersion(PortLink* link);
 
 // Asks the application firmware to restart into its boot loader. True unless a

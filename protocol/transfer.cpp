@@ -28,8 +28,8 @@ constexpr std::int32_t kAnnouncementRecordBytes = 16;
 using Reply = std::uint8_t[kAcknowledgementBytes];
 
 // Maps a failed readPacket or writeAll to the block's result.
-int blockFailure(int status) {
-    if (packetTruncated(status)) return kBadNegotiation;
+int blockFailure(const PortLink* link, int status) {
+    if (packetTruncated(link, status)) return kBadNegotiation;
     return status - kBlockPortErrorOffset;
 }
 
@@ -39,7 +39,7 @@ int readReply(PortLink* link, Reply& reply, int shortResult) {
     std::memset(reply, 0, sizeof reply);
     std::int32_t count = kAcknowledgementBytes;
     const int status = readPacket(link, reply, count);
-    if (status != 0) return blockFailure(status);
+    if (status != 0) return blockFailure(link, status);
     return count < kAcknowledgementBytes ? shortResult : 0;
 }
 
@@ -49,17 +49,17 @@ int negotiate(PortLink* link, std::uint32_t& maxPacketWords) {
     std::uint8_t announcement[kAnnouncementRecordBytes];
     std::int32_t announcementBytes = 0;  // 0: nothing announced yet
     for (;;) {
-        std::uint8_t header[kHeaderBytes];
-        std::int32_t count = kHeaderBytes;
-        const int status = readPacket(link, header, count);  // longer packets are normal here
-        if (status != 0 && !packetTruncated(status)) return blockFailure(status);
-        const std::uint16_t code = getU16(header + kCodeOffset);
+        std::uint8_t packet[kAnnouncementRecordBytes];
+        std::int32_t count = kAnnouncementRecordBytes;
+        const int status = readPacket(link, packet, count);  // longer packets are normal here
+        const bool longPacket = packetTruncated(link, status);
+        if (status != 0 && !longPacket) return blockFailure(link, status);
+        const std::uint16_t code = getU16(packet + kCodeOffset);
         if (code == kGoAheadCode) break;
         if (code == kSizeAnnouncementCode) {
-            if (receiveArea.packetLength > kAnnouncementRecordBytes) return kBadNegotiation;
-            announcementBytes = receiveArea.packetLength;
-            std::memcpy(announcement, receiveArea.buffer,
-                        static_cast<std::size_t>(announcementBytes));
+            if (longPacket) return kBadNegotiation;
+            announcementBytes = count;
+            std::memcpy(announcement, packet, static_cast<std::size_t>(count));
         }
         // Packets of any other kind are dropped.
     }
@@ -116,7 +116,7 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
         std::int32_t packetBytes =
             layOutDataPacket(packet.data(), nextAddress, source, chunk, flags);
         status = writeAll(link, packet.data(), packetBytes);
-        if (status != 0) return blockFailure(status);
+        if (status != 0) return blockFailure(link, status);
         status = readReply(link, reply, kUnexpectedAcknowledgement);
         if (status != 0) return status;
         switch (getU32(reply + kStatusOffset)) {
@@ -141,7 +141,7 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
     layOutEndPacket(endPacket);
     std::int32_t endBytes = kHeaderBytes;
     status = writeAll(link, endPacket, endBytes);
-    if (status != 0) return blockFailure(status);
+    if (status != 0) return blockFailure(link, status);
     status = readReply(link, reply, kUnexpectedAcknowledgement);
     if (status != 0) return status;
     const std::uint32_t endStatus = getU32(reply + kStatusOffset);

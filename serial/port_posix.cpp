@@ -43,12 +43,7 @@ bool configure(int fd) {
     return true;
 }
 
-// A raw tty read returns 0 both when nothing has arrived and when the other
-// end has gone; only the hang-up is an error.
-bool lineHungUp(int fd) {
-    pollfd state{fd, POLLIN, 0};
-    return poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLERR)) != 0;
-}
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 }  // namespace
 
@@ -76,15 +71,22 @@ void closePort(SerialPort* port) {
     delete port;
 }
 
-int readBytes(SerialPort* port, void* buffer, std::uint32_t& count) {
-    const ssize_t received = read(static_cast<int>(port->handle), buffer, count);
-    if (received < 0) {
-        count = 0;
-        return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : errno;
-    }
-    if (received == 0 && lineHungUp(static_cast<int>(port->handle))) {
-        count = 0;
-        return EIO;
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_t waitMs) {
+    const int fd = static_cast<int>(port->handle);
+    const std::uint32_t wanted = count;
+    count = 0;
+    ssize_t received = read(fd, buffer, wanted);
+    if (received < 0 && !wouldBlock(errno)) return errno;
+    if (received <= 0) {
+        // Nothing yet: wait for the first byte. A raw tty read returns 0 both
+        // when nothing has arrived and when the other end has gone, so poll also
+        // tells the hang-up apart, at once rather than at the caller's deadline.
+        pollfd state{fd, POLLIN, 0};
+        if (poll(&state, 1, static_cast<int>(waitMs)) != 1) return 0;  // time out, or a signal
+        if ((state.revents & POLLIN) == 0) return EIO;                  // hung up
+        received = read(fd, buffer, wanted);
+        if (received < 0) return wouldBlock(errno) ? 0 : errno;
+        if (received == 0) return (state.revents & (POLLHUP | POLLERR)) != 0 ? EIO : 0;
     }
     count = static_cast<std::uint32_t>(received);
     traceBytes(kReadTracePrefix, buffer, count);
@@ -105,7 +107,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
             stallStart = tickCount();
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        if (n < 0 && !wouldBlock(errno)) {
             status = errno;
             break;
         }

@@ -8,6 +8,20 @@ namespace {
 
 HANDLE toHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// Sets the read time-outs. 0: a read returns at once with what has arrived.
+// Otherwise a read returns as soon as any byte is there, and waits up to
+// `waitMs` for the first one (MAXDWORD interval and multiplier, constant
+// `waitMs`). Writes have no time-out.
+bool applyReadWait(HANDLE handle, std::uint32_t waitMs) {
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = waitMs == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = waitMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    return SetCommTimeouts(handle, &timeouts) != 0;
+}
+
 // Applies the fixed line settings and non-blocking read time-outs.
 bool configure(HANDLE handle, const SerialPort& port) {
     if (!SetupComm(handle, port.inputQueueSize, port.outputQueueSize)) return false;
@@ -35,13 +49,7 @@ bool configure(HANDLE handle, const SerialPort& port) {
     dcb.fAbortOnError = 0;
     if (!SetCommState(handle, &dcb)) return false;
 
-    COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
-    return SetCommTimeouts(handle, &timeouts) != 0;
+    return applyReadWait(handle, 0);
 }
 
 }  // namespace
@@ -62,6 +70,7 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
         return kInvalidPortHandle;
     }
     port->handle = reinterpret_cast<PortHandle>(handle);
+    port->readWaitMs = 0;
     return port->handle;
 }
 
@@ -74,7 +83,17 @@ void closePort(SerialPort* port) {
     delete port;
 }
 
-int readBytes(SerialPort* port, void* buffer, std::uint32_t& count) {
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_t waitMs) {
+    // The time-outs change only when a caller asks for another wait, which is
+    // rare: waits are mostly the same slice until a deadline comes near.
+    if (waitMs != port->readWaitMs) {
+        if (!applyReadWait(toHandle(port->handle), waitMs)) {
+            const int status = static_cast<int>(GetLastError());
+            count = 0;
+            return status;
+        }
+        port->readWaitMs = waitMs;
+    }
     DWORD received = 0;
     if (!ReadFile(toHandle(port->handle), buffer, count, &received, nullptr)) {
         const int status = static_cast<int>(GetLastError());

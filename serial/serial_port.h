@@ -23,6 +23,7 @@ struct SerialPort {
     std::uint32_t inputQueueSize = kInputQueueSize;
     std::uint32_t outputQueueSize = kOutputQueueSize;
     std::int32_t portNumber = 0;  // number the record was created for
+    std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
 };
 
 // Names "COM" + decimal number, ascending by number.
@@ -38,9 +39,11 @@ void closePort(SerialPort* port);
 // bounded time while the port is absent. The result may be not open.
 SerialPort* reopenPort(SerialPort* port);
 
-// Reads what has already arrived, never waiting. `count`: in the most bytes to
-// read, out the bytes read (0 on failure).
-int readBytes(SerialPort* port, void* buffer, std::uint32_t& count);
+// Reads what has arrived. When nothing has, waits in the operating system up to
+// `waitMs` for the first byte and returns as soon as any byte is there; 0 never
+// waits. A line that hangs up ends the wait at once with an error. `count`: in
+// the most bytes to read, out the bytes read (0 on failure).
+int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_t waitMs = 0);
 // `count`: in the bytes to write, out the bytes written (also on failure).
 int writeBytes(SerialPort* port, const void* data, std::uint32_t& count);
 

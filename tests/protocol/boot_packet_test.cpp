@@ -80,8 +80,7 @@ TEST_F(BootPacketTest, HeaderArrivingOneByteAtATimeMakesOnePacket) {
     EXPECT_EQ(trace.lines().size(), packet.size());
     EXPECT_EQ(count, 16);
     EXPECT_EQ(Bytes(destination, destination + 16), packet);
-    EXPECT_TRUE(receiveArea.headerComplete);
-    EXPECT_EQ(receiveArea.packetLength, 16);
+    EXPECT_EQ(link.receiveArea.packetLength, 16);
 }
 
 TEST_F(BootPacketTest, AtSignPacketIsTheHeaderAlone) {
@@ -92,7 +91,7 @@ TEST_F(BootPacketTest, AtSignPacketIsTheHeaderAlone) {
     std::int32_t count = 16;
     EXPECT_EQ(readPacket(&link, destination, count), 0);
     EXPECT_EQ(count, 8);
-    EXPECT_EQ(receiveArea.packetLength, 8);
+    EXPECT_EQ(link.receiveArea.packetLength, 8);
     EXPECT_EQ(peer.queuedForTool(), 20u);
 }
 
@@ -112,10 +111,10 @@ TEST_F(BootPacketTest, PacketLongerThanTheDestination) {
     std::int32_t count = 8;
     const int result = readPacket(&link, destination, count);
     EXPECT_EQ(result, kPacketTruncated);
-    EXPECT_TRUE(packetTruncated(result));
+    EXPECT_TRUE(packetTruncated(&link, result));
     EXPECT_EQ(count, 8);
-    EXPECT_EQ(receiveArea.packetLength, 16);
-    EXPECT_EQ(Bytes(receiveArea.buffer, receiveArea.buffer + 16), ack);
+    EXPECT_EQ(link.receiveArea.packetLength, 16);
+    EXPECT_EQ(Bytes(link.receiveArea.buffer, link.receiveArea.buffer + 16), ack);
     EXPECT_EQ(destination[8], 0);  // nothing copied past the capacity
 
     count = 16;
@@ -134,9 +133,9 @@ TEST_F(BootPacketTest, OversizedPacketIsConsumedWithoutOverrunningTheBuffer) {
     std::uint8_t destination[2000] = {};
     std::int32_t count = sizeof destination;
     const int result = readPacket(&link, destination, count);
-    EXPECT_TRUE(packetTruncated(result));
+    EXPECT_TRUE(packetTruncated(&link, result));
     EXPECT_EQ(count, kReceiveBufferBytes);
-    EXPECT_EQ(receiveArea.packetLength, 1208);
+    EXPECT_EQ(link.receiveArea.packetLength, 1208);
     EXPECT_EQ(Bytes(destination, destination + 256),
               Bytes(oversized.begin(), oversized.begin() + 256));
     EXPECT_EQ(destination[256], 0);
@@ -151,7 +150,7 @@ TEST_F(BootPacketTest, FailedReadIsNotMistakenForATruncatedPacket) {
     deliver(acknowledgement(1, 0));
     std::uint8_t destination[16];
     std::int32_t count = 8;
-    ASSERT_TRUE(packetTruncated(readPacket(&link, destination, count)));
+    ASSERT_TRUE(packetTruncated(&link, readPacket(&link, destination, count)));
 
     SerialPort broken;
     PortLink brokenLink{&broken};
@@ -159,10 +158,10 @@ TEST_F(BootPacketTest, FailedReadIsNotMistakenForATruncatedPacket) {
     const int result = readPacket(&brokenLink, destination, count);
     EXPECT_GT(result, 0);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(receiveArea.packetLength, 0);
+    EXPECT_EQ(brokenLink.receiveArea.packetLength, 0);
     // Even an OS error that happens to be 1 is a failure, not a long packet.
-    EXPECT_FALSE(packetTruncated(result));
-    EXPECT_FALSE(packetTruncated(kPacketTruncated));
+    EXPECT_FALSE(packetTruncated(&brokenLink, result));
+    EXPECT_FALSE(packetTruncated(&brokenLink, kPacketTruncated));
 }
 
 TEST_F(BootPacketTest, SilentDeviceTimesOutAcrossTheTickWrap) {

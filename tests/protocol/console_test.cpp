@@ -21,7 +21,7 @@ TEST_F(ConsoleTest, VersionQueryAcceptsTheFixedBeginningAndKeepsTheText) {
     const char* version = queryAppVersion(&link);
     ASSERT_NE(version, nullptr);
     EXPECT_STREQ(version, "bl-2.1\r\n");
-    EXPECT_EQ(version, appVersionReply + 7);
+    EXPECT_EQ(version, link.appVersionReply + 7);
     EXPECT_EQ(peer.receive(5), text("~rv\r\n"));
 
     deliver(text("~Rv0000\r\n"));  // an empty version text is still a version

@@ -1,0 +1,46 @@
+#include "protocol/port_link.h"
+
+#include "platform/platform.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// The longest single wait in the operating system. Waits longer than this are
+// made of several reads, so a stop request is seen within this time.
+constexpr std::uint32_t kLongestReadWaitMs = 100;
+
+// How long the next read may wait for its first byte: until just past the
+// deadline, at most kLongestReadWaitMs. A replaced tick source runs on its own
+// time, which the operating system cannot wait for: then reads return at once.
+std::uint32_t readWaitMs(std::uint32_t start, std::uint32_t limitMs) {
+    if (!usingSystemClock()) return 0;
+    const std::uint32_t elapsed = ticksSince(start);
+    if (elapsed > limitMs) return 0;
+    const std::uint32_t untilPast = limitMs - elapsed + 1;
+    return untilPast < kLongestReadWaitMs ? untilPast : kLongestReadWaitMs;
+}
+
+}  // namespace
+
+int writeAll(PortLink* link, const void* bytes, std::int32_t& count) {
+    const std::int32_t total = count;
+    count = 0;
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
+    // A port may take only part of a write; the rest follows until all is out.
+    while (count < total) {
+        std::uint32_t written = static_cast<std::uint32_t>(total - count);
+        const int status = writeBytes(link->port, data + count, written);
+        count += static_cast<std::int32_t>(written);
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+int readWithin(PortLink* link, void* buffer, std::uint32_t& count, std::uint32_t start,
+               std::uint32_t limitMs) {
+    if (link->stop != nullptr && link->stop->load()) {
+        count = 0;
+        return kTimedOut;
+    }
+    return readBytes(link->port, buffer, count, readWaitMs(start, limitMs));
+}
