@@ -20,12 +20,13 @@ using DebugOutputHook = void (*)(const std::wstring& text, void* context);
 void setDebugOutputHook(DebugOutputHook hook, void* context);
 
 // Tests replace the tick source to check behaviour across the counter's wrap;
-// nullptr restores the real clock.
+// nullptr restores the real clock. A source that keeps pace with real time
+// (an offset clock) says so, and waits keep blocking in the operating system.
 using TickSource = std::uint32_t (*)();
-void setTickSource(TickSource source);
-// False while a replaced tick source runs: its time cannot be waited for in the
-// operating system, so waits for device bytes then poll instead of blocking.
-bool usingSystemClock();
+void setTickSource(TickSource source, bool runsInRealTime = false);
+// False while a tick source runs on time of its own, which the operating system
+// cannot wait for: waits for device bytes then poll instead of blocking.
+bool ticksRunInRealTime();
 
 // Elapsed milliseconds from start to now, correct across the counter's wrap.
 inline std::uint32_t ticksSince(std::uint32_t start) { return tickCount() - start; }

@@ -10,6 +10,7 @@ std::mutex hookMutex;
 DebugOutputHook currentHook = nullptr;
 void* currentHookContext = nullptr;
 std::atomic<TickSource> currentTickSource{nullptr};
+std::atomic<bool> realTimeTicks{true};
 
 }  // namespace
 
@@ -30,9 +31,12 @@ void debugOutput(const std::wstring& text) {
     systemDebugOutput(text);
 }
 
-void setTickSource(TickSource source) { currentTickSource.store(source); }
+void setTickSource(TickSource source, bool runsInRealTime) {
+    realTimeTicks.store(source == nullptr || runsInRealTime);
+    currentTickSource.store(source);
+}
 
-bool usingSystemClock() { return currentTickSource.load() == nullptr; }
+bool ticksRunInRealTime() { return realTimeTicks.load(); }
 
 std::uint32_t tickCount() {
     TickSource source = currentTickSource.load();

@@ -13,7 +13,7 @@ constexpr std::uint32_t kLongestReadWaitMs = 100;
 // deadline, at most kLongestReadWaitMs. A replaced tick source runs on its own
 // time, which the operating system cannot wait for: then reads return at once.
 std::uint32_t readWaitMs(std::uint32_t start, std::uint32_t limitMs) {
-    if (!usingSystemClock()) return 0;
+    if (!ticksRunInRealTime()) return 0;
     const std::uint32_t elapsed = ticksSince(start);
     if (elapsed > limitMs) return 0;
     const std::uint32_t untilPast = limitMs - elapsed + 1;

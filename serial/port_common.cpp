@@ -1,4 +1,6 @@
 // The parts of the port layer that are the same on every operating system.
+#include <string>
+
 #include "platform/platform.h"
 #include "serial/serial_port.h"
 
@@ -8,17 +10,23 @@ SerialPort* createPort(std::int32_t portNumber) {
     port->outputQueueSize = kOutputQueueSize;
     port->portNumber = portNumber;
     port->handle = openPort(port, portNumber);
+    if (port->handle == kInvalidPortHandle) {
+        const std::string line = "Open : COM" + std::to_string(portNumber) + " failed, error " +
+                                 std::to_string(port->openError) + " (" +
+                                 portErrorText(port->openError) + ")\n";
+        debugOutput(std::wstring(line.begin(), line.end()));
+    }
     return port;
 }
 
 SerialPort* reopenPort(SerialPort* port) {
     const std::int32_t portNumber = port->portNumber;
     closePort(port);
-    // The device may be restarting and its port briefly absent: try a few
-    // times with a short pause, then give up so the caller can report it.
+    // The device may be restarting and its port absent for a while: try again
+    // with a short pause, then give up so the caller can report it.
+    const std::uint32_t start = tickCount();
     SerialPort* fresh = createPort(portNumber);
-    for (int attempt = 1; attempt < kReopenAttempts && fresh->handle == kInvalidPortHandle;
-         ++attempt) {
+    while (fresh->handle == kInvalidPortHandle && ticksSince(start) < kReopenLimitMs) {
         closePort(fresh);
         sleepMilliseconds(kReopenPauseMs);
         fresh = createPort(portNumber);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -51,10 +52,22 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
     port->openedPortNumber = portNumber;
     port->handle = kInvalidPortHandle;
 
+    port->openError = 0;
+
     const int fd = open(portPath(portNumber).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kInvalidPortHandle;
+    if (fd < 0) {
+        // Another program's TIOCEXCL refuses the open with EBUSY.
+        port->openError = errno;
+        return kInvalidPortHandle;
+    }
     // Exclusive use: an advisory lock (TIOCEXCL alone does not stop root).
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !configure(fd)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        port->openError = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        return kInvalidPortHandle;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 || !configure(fd)) {
+        port->openError = errno != 0 ? errno : EIO;
         close(fd);
         return kInvalidPortHandle;
     }
@@ -65,6 +78,10 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
 void closePort(SerialPort* port) {
     if (port == nullptr) return;
     if (port->handle != kInvalidPortHandle) {
+        // The exclusive flag belongs to the terminal, not to this descriptor: a
+        // terminal that another process keeps open would stay closed to
+        // everyone but root.
+        (void)ioctl(static_cast<int>(port->handle), TIOCNXCL);
         close(static_cast<int>(port->handle));
         port->handle = kInvalidPortHandle;
     }
@@ -122,6 +139,10 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     traceBytes(kWriteTracePrefix, data, written);
     return status;
 }
+
+bool portInUse(int openError) { return openError == EBUSY; }
+
+std::string portErrorText(int error) { return std::strerror(error); }
 
 PortNameList enumeratePorts() {
     PortNameList names;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <string>
 
 #include "serial/serial_port.h"
 
@@ -62,13 +63,19 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
     std::swprintf(path, sizeof path / sizeof path[0], L"\\\\.\\COM%i", portNumber);
     HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return kInvalidPortHandle;
+    if (handle == INVALID_HANDLE_VALUE) {
+        port->openError = static_cast<int>(GetLastError());
+        return kInvalidPortHandle;
+    }
 
-    // Any refused set-up step is a failed open: no half-configured port is kept.
+    // Any refused set-up step is a failed open: no half-configured port is
+    // kept. The error is taken before CloseHandle can replace it.
     if (!configure(handle, *port)) {
+        port->openError = static_cast<int>(GetLastError());
         CloseHandle(handle);
         return kInvalidPortHandle;
     }
+    port->openError = 0;
     port->handle = reinterpret_cast<PortHandle>(handle);
     port->readWaitMs = 0;
     return port->handle;
@@ -112,6 +119,24 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     count = written;
     traceBytes(kWriteTracePrefix, data, written);
     return status;
+}
+
+bool portInUse(int openError) {
+    return openError == ERROR_ACCESS_DENIED || openError == ERROR_SHARING_VIOLATION;
+}
+
+std::string portErrorText(int error) {
+    char text[256] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    // FormatMessage ends its text with CR LF and sometimes a full stop.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 PortNameList enumeratePorts() {

@@ -24,6 +24,7 @@ struct SerialPort {
     std::uint32_t outputQueueSize = kOutputQueueSize;
     std::int32_t portNumber = 0;  // number the record was created for
     std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
+    int openError = 0;             // OS error code of the failed open; 0 while open
 };
 
 // Names "COM" + decimal number, ascending by number.
@@ -54,6 +55,12 @@ constexpr const wchar_t* kWriteTracePrefix = L"Tx : ";
 
 PortNameList enumeratePorts();
 
-// Bound of reopenPort's retry: attempts and the pause between them.
-constexpr int kReopenAttempts = 5;
+// Bound of reopenPort's retry: a USB serial device that restarts may take
+// several seconds to come back.
+constexpr std::uint32_t kReopenLimitMs = 5000;
 constexpr std::uint32_t kReopenPauseMs = 200;
+
+// True when `openError` means that another program holds the port.
+bool portInUse(int openError);
+// The OS's text for an error code of this layer.
+std::string portErrorText(int error);

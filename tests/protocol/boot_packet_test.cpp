@@ -176,6 +176,19 @@ TEST_F(BootPacketTest, SilentDeviceTimesOutAcrossTheTickWrap) {
     EXPECT_LT(waited, kPacketIdleLimitMs + 100);
 }
 
+TEST_F(BootPacketTest, StopFlagEndsAWaitForASilentDevice) {
+    std::atomic<bool> stop{false};
+    link.stop = &stop;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+    });
+    std::uint8_t destination[16];
+    std::int32_t count = 16;
+    EXPECT_EQ(readPacket(&link, destination, count), kTimedOut);  // long before the 20 s limit
+    stopper.join();
+}
+
 // A clock that moves 7 s per reading and hands the tool one more byte of
 // `bytes` every third reading, so bytes come 14-21 s of clock time apart.
 struct TricklingClock {

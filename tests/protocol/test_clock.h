@@ -59,6 +59,28 @@ class FastClock {
     static inline std::uint32_t factor_ = 1;
 };
 
+// Shifts the tick count by a fixed offset while it lives; it still runs in
+// real time, so waits keep blocking in the operating system.
+class OffsetClock {
+  public:
+    explicit OffsetClock(std::uint32_t startAt) {
+        offset_ = startAt - steadyMilliseconds();
+        setTickSource(&OffsetClock::read, true);
+    }
+    ~OffsetClock() { setTickSource(nullptr); }
+    OffsetClock(const OffsetClock&) = delete;
+    OffsetClock& operator=(const OffsetClock&) = delete;
+
+  private:
+    static std::uint32_t steadyMilliseconds() {
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
+    static std::uint32_t read() { return steadyMilliseconds() + offset_; }
+    static inline std::atomic<std::uint32_t> offset_{0};
+};
+
 // Collects the debugger output lines while it lives.
 class DebugCapture {
   public:

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -136,19 +135,6 @@ std::size_t PseudoTerminal::unreadByClient() const {
     int waiting = 0;
     if (slave_ < 0 || ioctl(slave_, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
     return static_cast<std::size_t>(waiting);
-}
-
-void PseudoTerminal::releaseStaleExclusiveUse() {
-    // Root opens past the flag anyway; skipping the probe then also avoids
-    // taking the lock for an instant while a root client is between its open
-    // and its lock. A non-root client cannot be in that window: while the flag
-    // is set its open fails.
-    int exclusive = 0;
-    if (slave_ < 0 || geteuid() == 0) return;
-    if (ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
-    if (flock(slave_, LOCK_EX | LOCK_NB) != 0) return;  // a client still has the port
-    flock(slave_, LOCK_UN);
-    ioctl(slave_, TIOCNXCL);
 }
 
 bool pointLink(const std::string& link, const std::string& target, std::string& error) {

@@ -33,12 +33,6 @@ class PseudoTerminal {
     // Bytes written by the device that the client has not read yet.
     std::size_t unreadByClient() const;
 
-    // A client that set exclusive use (TIOCEXCL) leaves the flag behind when it
-    // closes, because our descriptors keep the terminal open; a non-root
-    // client could then never open the port again. When the flag is set but no
-    // client holds the advisory lock that goes with it, the flag is cleared.
-    void releaseStaleExclusiveUse();
-
   private:
     bool startHolder(std::string& error);
 

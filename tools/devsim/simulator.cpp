@@ -185,7 +185,6 @@ void Simulator::handleTimers(Nanos now) {
     if (now >= nextControlPoll_) {
         nextControlPoll_ = now + kControlPollInterval;
         runControlCommands();
-        terminal_.releaseStaleExclusiveUse();
     }
     if (boot_.hasPartialPacket() && mode_ == Mode::Boot && pacer_.pendingInput() == 0 &&
         now - lastInputAt_ >= kPartialPacketTimeout) {
