@@ -40,6 +40,7 @@ void CQuorvelDlg::OnBnClickedDownload() {
     if (m_bootVersion == kNoBootLoader) return;  // the failure has been shown
 
     LockControlsForDownload();
+    m_shownPercent = -1;
     m_downloading = true;
     m_worker = AfxBeginThread(&CQuorvelDlg::DownloadThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0,
                               nullptr);
@@ -110,7 +111,12 @@ UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
 
 int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
     auto* dialog = static_cast<CQuorvelDlg*>(context);
-    dialog->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, static_cast<WPARAM>(percent));
+    // The bar moves only when the percentage does: a message to the dialog's
+    // thread after every packet would hold up the next one for nothing.
+    if (percent != dialog->m_shownPercent) {
+        dialog->m_shownPercent = percent;
+        dialog->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, static_cast<WPARAM>(percent));
+    }
     return percent;
 }
 

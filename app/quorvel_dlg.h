@@ -97,5 +97,6 @@ class CQuorvelDlg : public CDialogEx {
     HICON m_hIcon = nullptr;
 
     std::atomic<bool> m_downloading{false};
+    std::int32_t m_shownPercent = -1;  // the progress bar's position, set by the worker
     BOOL m_onlineEnabledBeforeDownload = FALSE;
 };

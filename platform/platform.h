@@ -14,6 +14,11 @@ void sleepMilliseconds(std::uint32_t milliseconds);
 // Sends one line of text to the debugger output channel (or to a capture hook).
 void debugOutput(const std::wstring& text);
 
+// True when a line sent now would reach someone: a capture hook, an attached
+// debugger or a debug-output viewer on Windows, QUORVEL_TRACE on Linux. Callers
+// skip formatting their trace lines otherwise, which is most of the trace's cost.
+bool debugOutputListened();
+
 // Tests capture the debugger output by installing a hook; nullptr restores the
 // normal channel. The hook may be called from any thread.
 using DebugOutputHook = void (*)(const std::wstring& text, void* context);

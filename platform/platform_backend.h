@@ -6,3 +6,4 @@
 
 std::uint32_t systemTickCount();
 void systemDebugOutput(const std::wstring& text);
+bool systemDebugOutputListened();

@@ -20,6 +20,14 @@ void setDebugOutputHook(DebugOutputHook hook, void* context) {
     currentHookContext = context;
 }
 
+bool debugOutputListened() {
+    {
+        std::lock_guard<std::mutex> lock(hookMutex);
+        if (currentHook != nullptr) return true;
+    }
+    return systemDebugOutputListened();
+}
+
 void debugOutput(const std::wstring& text) {
     {
         std::lock_guard<std::mutex> lock(hookMutex);

@@ -24,9 +24,13 @@ void sleepMilliseconds(std::uint32_t milliseconds) {
 
 // There is no debugger channel on Linux: the trace goes to standard error when
 // QUORVEL_TRACE is set, and nowhere otherwise.
-void systemDebugOutput(const std::wstring& text) {
+bool systemDebugOutputListened() {
     static const bool enabled = std::getenv("QUORVEL_TRACE") != nullptr;
-    if (!enabled) return;
+    return enabled;
+}
+
+void systemDebugOutput(const std::wstring& text) {
+    if (!systemDebugOutputListened()) return;
     std::string narrow;
     narrow.reserve(text.size());
     for (wchar_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');

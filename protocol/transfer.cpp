@@ -87,6 +87,7 @@ void reportProgress(const TransferSession& session) {
 }
 
 void traceBlockProgress(std::int32_t remaining, std::uint32_t blockAddress) {
+    if (!debugOutputListened()) return;
     char line[64];
     std::snprintf(line, sizeof line, "%i bytes left for block @%08x\n", remaining, blockAddress);
     debugOutput(std::wstring(line, line + std::strlen(line)));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -44,7 +45,13 @@ bool configure(int fd) {
     return true;
 }
 
+// How long a read that may wait tries again before it sleeps in poll.
+constexpr std::chrono::microseconds kSpinBeforeWait{200};
+
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// A raw tty read with nothing to give returns 0 (or fails with EAGAIN).
+bool nothingYet(ssize_t received) { return received == 0 || (received < 0 && wouldBlock(errno)); }
 
 }  // namespace
 
@@ -93,6 +100,14 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
     const std::uint32_t wanted = count;
     count = 0;
     ssize_t received = read(fd, buffer, wanted);
+    // A reply often follows within microseconds (a fast device, a pseudo-
+    // terminal): trying again for a moment first saves poll's wake-up latency.
+    if (waitMs > 0 && nothingYet(received)) {
+        const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeWait;
+        do {
+            received = read(fd, buffer, wanted);
+        } while (nothingYet(received) && std::chrono::steady_clock::now() < spinEnd);
+    }
     if (received < 0 && !wouldBlock(errno)) return errno;
     if (received <= 0) {
         // Nothing yet: wait for the first byte. A raw tty read returns 0 both

@@ -6,6 +6,7 @@
 void traceBytes(const wchar_t* prefix, const void* bytes, std::size_t count) {
     static const wchar_t kHexDigits[] = L"0123456789abcdef";
     constexpr std::size_t kBytesPerLine = 16;
+    if (count == 0 || !debugOutputListened()) return;
     const auto* data = static_cast<const std::uint8_t*>(bytes);
     std::size_t done = 0;
     while (done < count) {

@@ -57,7 +57,7 @@ void checkDownloadControls(HWND dialog, bool enabled, const std::string& situati
 }
 
 bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
-                   const std::wstring& screenshotName) {
+                   const std::wstring& screenshotName, DWORD intervalMs) {
     bool screenshotTaken = screenshotName.empty();
     Screenshot shot;
     bool completed = false;
@@ -79,7 +79,7 @@ bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
                                     kCompletedLine) == 0;
             return completed || probe::waitForOwnedDialog(dialog, 0) != nullptr;
         },
-        timeoutMs);
+        timeoutMs, intervalMs);
     shot.finish();
     return completed;
 }

@@ -57,9 +57,10 @@ struct ProgressWatch {
 // Polls the progress bar until the log ends with the completion line (true)
 // or a message box shows or the time is up (false). With a screenshot name,
 // the screen is saved once while the bar stands between 20 and 80, without
-// holding up the watch.
+// holding up the watch. Every look costs the dialog two messages: a watch
+// that measures the dialog's own load looks less often.
 bool watchTransfer(HWND dialog, DWORD timeoutMs, ProgressWatch& watch,
-                   const std::wstring& screenshotName = L"");
+                   const std::wstring& screenshotName = L"", DWORD intervalMs = 20);
 
 // What a successful download does after its completion line.
 struct SuccessSteps {

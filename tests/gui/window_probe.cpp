@@ -2,12 +2,12 @@
 
 namespace probe {
 
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs) {
     const DWORD start = GetTickCount();
     for (;;) {
         if (condition()) return true;
         if (GetTickCount() - start >= timeoutMs) return false;
-        Sleep(20);
+        Sleep(intervalMs);
     }
 }
 

@@ -13,7 +13,7 @@ namespace probe {
 constexpr DWORD kMessageTimeoutMs = 5000;
 
 // Polls `condition` every 20 ms until it holds or `timeoutMs` has passed.
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs = 20);
 
 std::wstring text(HWND window);
 std::wstring className(HWND window);

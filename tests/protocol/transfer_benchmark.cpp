@@ -1,13 +1,19 @@
 // Measures a 212 992-byte download into the simulator: paced at 115 200 baud
-// with a 1 ms reply latency, against the line-rate bound, and unpaced. Not a
-// test; run it by hand: transfer_benchmark
+// with a 1 ms reply latency, by the tool's transfer and by a bare client that
+// only writes prepared packets and reads the replies, against the same device
+// settings, so the ratio tool/bare comes from one run; then unpaced. Not a
+// test; run it by hand: transfer_benchmark [runs]
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "protocol/packet_layout.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
 #include "tests/support/devsim_process.h"
@@ -18,6 +24,8 @@ constexpr std::int32_t kImageBytes = 212992;
 constexpr std::uint32_t kPacketWords = 64;
 constexpr std::uint32_t kBaud = 115200;
 constexpr std::uint32_t kLatencyMs = 1;
+constexpr std::uint32_t kAddress = 0x108000;
+constexpr std::uint32_t kFlags = 0xA5A50000u;
 
 double cpuSeconds() {
     rusage usage{};
@@ -32,32 +40,113 @@ struct Run {
     double cpu;
 };
 
-Run download(const std::vector<std::string>& options, const ImageBlock& image) {
+using Client = int (*)(SerialPort* port, const ImageBlock& image);
+
+int toolClient(SerialPort* port, const ImageBlock& image) {
+    TransferSession session(port);
+    return transferImage(&image, session, nullptr, kFlags, nullptr);
+}
+
+// The bare client's whole conversation, laid out before the clock starts.
+struct Conversation {
+    std::vector<std::uint8_t> opening;              // start and block-start commands
+    std::vector<std::vector<std::uint8_t>> packets; // data packets, then the end packet
+};
+
+Conversation prepare(const ImageBlock& image) {
+    Conversation conversation;
+    conversation.opening.resize(2 * kHeaderBytes);
+    layOutCommand(conversation.opening.data(), kStartCommand, kFlags);
+    layOutCommand(conversation.opening.data() + kHeaderBytes, kBlockStartCommand,
+                  kBlockStartParameter);
+    const std::int32_t chunk = static_cast<std::int32_t>(kPacketWords) * kWordBytes - kDataOffset;
+    for (std::int32_t offset = 0; offset < image.byteCount; offset += chunk) {
+        const std::int32_t bytes = image.byteCount - offset < chunk ? image.byteCount - offset : chunk;
+        std::vector<std::uint8_t> packet(static_cast<std::size_t>(chunk + kDataOffset + 3));
+        packet.resize(static_cast<std::size_t>(
+            layOutDataPacket(packet.data(), kAddress + static_cast<std::uint32_t>(offset),
+                             image.data.get() + offset, bytes, kFlags)));
+        conversation.packets.push_back(packet);
+    }
+    std::vector<std::uint8_t> end(kHeaderBytes);
+    layOutEndPacket(end.data());
+    conversation.packets.push_back(end);
+    return conversation;
+}
+
+bool writeWhole(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else {
+            pollfd ready{fd, POLLOUT, 0};
+            if (poll(&ready, 1, 1000) != 1) return false;
+        }
+    }
+    return true;
+}
+
+bool readExactly(int fd, std::size_t count) {
+    std::uint8_t buffer[256];
+    while (count > 0) {
+        const ssize_t n = read(fd, buffer, count < sizeof buffer ? count : sizeof buffer);
+        if (n > 0) {
+            count -= static_cast<std::size_t>(n);
+        } else {
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, 5000) != 1) return false;
+        }
+    }
+    return true;
+}
+
+const Conversation* bareConversation = nullptr;
+
+// Writes each packet and reads its fixed-size reply, nothing else: the
+// negotiation is an announcement (16 bytes), a go-ahead (8) and a start reply (16).
+int bareClient(SerialPort* port, const ImageBlock&) {
+    const int fd = static_cast<int>(port->handle);
+    if (!writeWhole(fd, bareConversation->opening) || !readExactly(fd, 16 + 8 + 16)) return -1;
+    for (const std::vector<std::uint8_t>& packet : bareConversation->packets) {
+        if (!writeWhole(fd, packet) || !readExactly(fd, 16)) return -1;
+    }
+    return 0;
+}
+
+Run download(const std::vector<std::string>& options, const ImageBlock& image, Client client) {
     DevsimProcess device(options);
     SerialPort* port = device.started() ? createPort(device.portNumber()) : nullptr;
     if (port == nullptr || port->handle == kInvalidPortHandle) {
         closePort(port);
         return {-1, 0, 0};
     }
-    TransferSession session(port);
     const double cpuBefore = cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    const int result = transferImage(&image, session, nullptr, 0xA5A50000u, nullptr);
+    int result = client(port, image);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     const double cpu = cpuSeconds() - cpuBefore;
     closePort(port);
+    device.stop();
+    if (result == 0 && device.flash().size() != static_cast<std::size_t>(image.byteCount)) {
+        result = -2;  // the device did not take the whole image
+    }
     return {result, elapsed.count(), cpu};
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 1;
     ImageBlock image;
-    image.targetAddress = 0x108000;
+    image.targetAddress = kAddress;
     image.byteCount = kImageBytes;
     image.data.reset(new std::uint8_t[kImageBytes]);
     for (std::int32_t i = 0; i < kImageBytes; ++i)
         image.data[i] = static_cast<std::uint8_t>(i * 13);
+    const Conversation conversation = prepare(image);
+    bareConversation = &conversation;
 
     // Bytes on the wire in both directions, and replies that each wait the latency.
     const std::int64_t chunk = 4 * kPacketWords - 20;
@@ -70,22 +159,41 @@ int main() {
     const std::int64_t replies = 1 + packets + 1;
     const double wireSeconds = static_cast<double>(toDevice + fromDevice) * 10.0 / kBaud;
     const double bound = wireSeconds + static_cast<double>(replies * kLatencyMs) / 1000.0;
+    std::printf("line-rate bound %.2f s: %lld bytes on the wire %.2f s + %lld replies x %u ms\n",
+                bound, static_cast<long long>(toDevice + fromDevice), wireSeconds,
+                static_cast<long long>(replies), kLatencyMs);
 
     const std::string packetWords = std::to_string(kPacketWords);
-    const Run paced = download({"--start", "boot", "--max-packet-words", packetWords, "--baud",
-                                std::to_string(kBaud), "--latency", std::to_string(kLatencyMs)},
-                               image);
-    std::printf(
-        "paced   %u baud, %u ms latency: result %d, %.2f s (line-rate bound %.2f s: "
-        "%lld bytes on the wire %.2f s + %lld replies x %u ms), %.1f%% of the bound; "
-        "tool CPU %.2f s\n",
-        kBaud, kLatencyMs, paced.result, paced.seconds, bound,
-        static_cast<long long>(toDevice + fromDevice), wireSeconds, static_cast<long long>(replies),
-        kLatencyMs, 100.0 * paced.seconds / bound, paced.cpu);
+    const std::vector<std::string> paced = {"--start",        "boot", "--max-packet-words",
+                                            packetWords,      "--baud", std::to_string(kBaud),
+                                            "--latency",      std::to_string(kLatencyMs)};
+    bool allPassed = true;
+    for (int run = 1; run <= runs; ++run) {
+        // Alternate the order so that a drift of the machine's load favours neither.
+        const bool bareFirst = run % 2 == 0;
+        Run bare{}, tool{};
+        if (bareFirst) bare = download(paced, image, &bareClient);
+        tool = download(paced, image, &toolClient);
+        if (!bareFirst) bare = download(paced, image, &bareClient);
+        std::printf(
+            "paced   %u baud, %u ms latency: tool %.3f s (%.1f%% of the bound), bare client "
+            "%.3f s (%.1f%%); tool/bare throughput %.4f; tool CPU %.3f s = %.2f%% of a core; "
+            "results %d/%d\n",
+            kBaud, kLatencyMs, tool.seconds, 100.0 * tool.seconds / bound, bare.seconds,
+            100.0 * bare.seconds / bound, bare.seconds / tool.seconds, tool.cpu,
+            100.0 * tool.cpu / tool.seconds, tool.result, bare.result);
+        allPassed = allPassed && tool.result == 0 && bare.result == 0;
+    }
 
-    const Run unpaced = download({"--start", "boot", "--max-packet-words", packetWords}, image);
-    std::printf("unpaced: result %d, %.3f s, %.0f packets/s, %.2f MB/s; tool CPU %.2f s\n",
-                unpaced.result, unpaced.seconds, static_cast<double>(packets) / unpaced.seconds,
-                kImageBytes / unpaced.seconds / 1e6, unpaced.cpu);
-    return paced.result == 0 && unpaced.result == 0 ? 0 : 1;
+    const std::vector<std::string> unpaced = {"--start", "boot", "--max-packet-words", packetWords};
+    const Run tool = download(unpaced, image, &toolClient);
+    const Run bare = download(unpaced, image, &bareClient);
+    std::printf(
+        "unpaced: tool %.3f s, %.0f packets/s, %.2f MB/s, CPU %.2f s; bare client %.3f s, "
+        "%.0f packets/s; results %d/%d\n",
+        tool.seconds, static_cast<double>(packets) / tool.seconds, kImageBytes / tool.seconds / 1e6,
+        tool.cpu, bare.seconds, static_cast<double>(packets) / bare.seconds, tool.result,
+        bare.result);
+    allPassed = allPassed && tool.result == 0 && bare.result == 0;
+    return allPassed ? 0 : 1;
 }

@@ -113,12 +113,26 @@ TEST_F(Win32PortTest, EmptyReadReturnsAtOnceAndRepliesArrive) {
     ASSERT_EQ(received, 8u);
     EXPECT_EQ(reply[0], 0x00);
     EXPECT_EQ(reply[2], 0x0F);
+
+    // A waiting read blocks until the reply's first bytes come, then returns.
+    toWrite = sizeof request;
+    ASSERT_EQ(writeBytes(port, request, toWrite), 0);
+    count = sizeof reply;
+    ASSERT_EQ(readBytes(port, reply, count, 2000), 0);
+    EXPECT_GT(count, 0u);
+    COMMTIMEOUTS timeouts;
+    ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(port->handle), &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 2000u);
     closePort(port);
 }
 
 TEST(Win32PortAbsent, UnknownPortDoesNotOpen) {
     SerialPort* port = createPort(200);
     EXPECT_EQ(port->handle, kInvalidPortHandle);
+    EXPECT_NE(port->openError, 0);
+    EXPECT_FALSE(portInUse(port->openError));
     closePort(port);
 }
 

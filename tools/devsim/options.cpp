@@ -46,6 +46,10 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
             options.verbose = true;
             continue;
         }
+        if (name == "--times") {
+            options.timestamps = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             error = "option " + name + " needs a value (see --help)";
             return false;
@@ -157,6 +161,8 @@ std::string helpText() {
            faultHelp() +
            "                            append \",once\" to apply it to the first download only\n"
            "                            (or, for the first four, to the first occasion only)\n"
+           "  --times                   end each transcript line with \" t=\" and the seconds\n"
+           "                            of a monotonic clock, for measuring a client\n"
            "  --verbose, -v             echo the transcript on stderr\n"
            "  --help, -h                this text\n";
 }

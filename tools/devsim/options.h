@@ -29,6 +29,7 @@ struct Options {
     std::string controlPath;
     FaultSet faults;
     bool verbose = false;
+    bool timestamps = false;
     bool help = false;
 };
 

@@ -44,6 +44,7 @@ Simulator::Simulator(Options options)
             flash_, [this] { saveFlash(); }) {
     mode_ = options_.start == Program::App ? Mode::App : Mode::Boot;
     transcript_.setEcho(options_.verbose);
+    transcript_.setTimestamps(options_.timestamps);
 }
 
 bool Simulator::start(std::string& error) {

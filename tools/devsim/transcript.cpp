@@ -1,6 +1,7 @@
 #include "tools/devsim/transcript.h"
 
 #include <cstdarg>
+#include <ctime>
 
 namespace devsim {
 
@@ -16,7 +17,13 @@ bool Transcript::open(const std::string& path) {
 
 void Transcript::line(const std::string& text) {
     if (file_ != nullptr) {
-        std::fprintf(file_, "%s\n", text.c_str());
+        std::fprintf(file_, "%s", text.c_str());
+        if (timestamps_) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::fprintf(file_, " t=%ld.%06ld", static_cast<long>(now.tv_sec), now.tv_nsec / 1000);
+        }
+        std::fputc('\n', file_);
         std::fflush(file_);
     }
     if (echo_) std::fprintf(stderr, "devsim: %s\n", text.c_str());

@@ -17,11 +17,13 @@ class Transcript {
     // Starts a fresh file (truncated). An empty path keeps no file.
     bool open(const std::string& path);
     void setEcho(bool echo) { echo_ = echo; }
+    void setTimestamps(bool timestamps) { timestamps_ = timestamps; }
     void line(const std::string& text);
 
   private:
     std::FILE* file_ = nullptr;
     bool echo_ = false;
+    bool timestamps_ = false;
 };
 
 // printf-style formatting into a std::string, for transcript lines.
