@@ -63,7 +63,8 @@ class CQuorvelDlg : public CDialogEx {
     // Download.
     void OnBnClickedDownload();
 
-    // Closing mid-download would leave the device half-written: ask first.
+    // Closing mid-download would leave the device half-written: ask first,
+    // and end the process at once if the user confirms.
     void OnOK() override;
     void OnCancel() override;
     bool ConfirmCloseDuringDownload();
@@ -72,6 +73,7 @@ class CQuorvelDlg : public CDialogEx {
     // afterwards (the online button stays disabled after a successful one).
     void LockControlsForDownload();
     void UnlockControlsAfterDownload(bool succeeded);
+    void RestoreFocusAfterDownload();
 
     // "The comport is wrong or the device is off." in a message box.
     void ShowNoDeviceMessage();
@@ -93,4 +95,5 @@ class CQuorvelDlg : public CDialogEx {
 
     std::atomic<bool> m_downloading{false};
     BOOL m_onlineEnabledBeforeDownload = FALSE;
+    HWND m_focusBeforeDownload = nullptr;
 };
