@@ -122,32 +122,29 @@ TEST_F(ImageLoadingTest, FilesOfTwoGibibytesOrMoreAreRefusedWithoutAllocating) {
     EXPECT_EQ(head_, nullptr);
 }
 
-// A stream whose measured size is `claimed` bytes but whose reads end, or
-// fail, after `available`: a file cut short between measuring and reading.
+// A stream measured at `claimed` bytes whose reads end, or fail, after
+// `available`: a file cut short between measuring and reading.
 struct ShortStream {
-    std::size_t claimed;
-    std::size_t available;
+    off64_t claimed;
+    off64_t available;
     bool readFails;
-    std::size_t position = 0;
+    off64_t position = 0;
 
     std::FILE* open() {
         cookie_io_functions_t io{};
-        io.read = [](void* self, char* buffer, std::size_t size) -> ssize_t {
+        io.read = [](void* self, char*, std::size_t size) -> ssize_t {
             auto& stream = *static_cast<ShortStream*>(self);
             if (stream.position >= stream.available) return stream.readFails ? -1 : 0;
-            const std::size_t count = std::min(size, stream.available - stream.position);
-            for (std::size_t i = 0; i < count; ++i)
-                buffer[i] = static_cast<char>(patternByte(stream.position + i));
+            const auto count = std::min<off64_t>(size, stream.available - stream.position);
             stream.position += count;
-            return static_cast<ssize_t>(count);
+            return count;
         };
         io.seek = [](void* self, off64_t* offset, int whence) {
             auto& stream = *static_cast<ShortStream*>(self);
-            stream.position =
-                static_cast<std::size_t>(*offset) + (whence == SEEK_END   ? stream.claimed
-                                                     : whence == SEEK_CUR ? stream.position
-                                                                          : 0);
-            *offset = static_cast<off64_t>(stream.position);
+            const off64_t base = whence == SEEK_END   ? stream.claimed
+                                 : whence == SEEK_CUR ? stream.position
+                                                      : 0;
+            *offset = stream.position = base + *offset;
             return 0;
         };
         return fopencookie(this, "rb", io);
