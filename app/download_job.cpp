@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
+#include <string>
 
 #include "app/busy.h"
 #include "app/log_view.h"
@@ -19,6 +21,24 @@ namespace {
 constexpr std::uint32_t kSettleAfterDownloadMs = 7000;
 constexpr const wchar_t* kCloseDuringDownloadQuestion =
     L"A download is running. Closing now leaves the device half-written.\n\nClose anyway?";
+constexpr const wchar_t* kNoImageMessage = L"No image is loaded. \nLoad a binary file first.\n";
+
+// "The download could not be started: <system text> (error N).\n"
+std::wstring StartFailureMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring reason = length > 0 ? std::wstring(text, length) : std::wstring();
+    if (text != nullptr) ::LocalFree(text);
+    // The system's text ends in a full stop and a line break; the message adds its own.
+    while (!reason.empty() && (std::iswspace(reason.back()) || reason.back() == L'.')) {
+        reason.pop_back();
+    }
+    std::wstring message = L"The download could not be started: ";
+    if (!reason.empty()) message += reason + L" ";
+    return message + L"(error " + std::to_wstring(error) + L").\n";
+}
 
 // Controls that could start a second transfer, touch the port or change the
 // blocks while a worker runs.
@@ -36,6 +56,12 @@ void CQuorvelDlg::OnBnClickedDownload() {
         return;
     }
 
+    if (m_blockList == nullptr) {
+        // A transfer of no blocks would switch the device and report success.
+        MessageBox(kNoImageMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+
     EnterBootLoader();
     if (m_bootVersion == kNoBootLoader) return;  // the failure has been shown
 
@@ -45,6 +71,9 @@ void CQuorvelDlg::OnBnClickedDownload() {
     m_worker = AfxBeginThread(&CQuorvelDlg::DownloadThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0,
                               nullptr);
     if (m_worker == nullptr) {
+        // Told while the controls are still locked, as a failed transfer is.
+        MessageBox(StartFailureMessage(::GetLastError()).c_str(), nullptr,
+                   MB_OK | MB_ICONINFORMATION);
         m_downloading = false;
         UnlockControlsAfterDownload(false);
     }
@@ -121,6 +150,7 @@ int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
 }
 
 void CQuorvelDlg::LockControlsForDownload() {
+    m_focusBeforeDownload = ::GetFocus();
     m_onlineEnabledBeforeDownload = GetDlgItem(IDC_ONLINE).IsWindowEnabled();
     GetDlgItem(IDC_ONLINE).EnableWindow(FALSE);
     for (int id : kControlsLockedForDownload) GetDlgItem(id).EnableWindow(FALSE);
@@ -131,12 +161,32 @@ void CQuorvelDlg::UnlockControlsAfterDownload(bool succeeded) {
     // After success the dialog is offline with the online button disabled
     // until a port is selected again.
     GetDlgItem(IDC_ONLINE).EnableWindow(succeeded ? FALSE : m_onlineEnabledBeforeDownload);
+    RestoreFocusAfterDownload();
+}
+
+// Disabling the focused control left the focus nowhere, so Enter would no
+// longer press DOWNLOAD. The focus goes back where it was, or to DOWNLOAD if
+// that control is not usable now. Posted: the dialog moves the focus (and the
+// default button) on its own thread, whichever thread unlocks.
+void CQuorvelDlg::RestoreFocusAfterDownload() {
+    HWND target = m_focusBeforeDownload;
+    if (target == nullptr || !::IsChild(m_hWnd, target) || !::IsWindowEnabled(target)) {
+        target = GetDlgItem(IDC_DOWNLOAD).m_hWnd;
+    }
+    ::PostMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
 bool CQuorvelDlg::ConfirmCloseDuringDownload() {
     if (!IsDownloading()) return true;
-    return MessageBox(kCloseDuringDownloadQuestion, nullptr,
-                      MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    const bool confirmed = MessageBox(kCloseDuringDownloadQuestion, nullptr,
+                                      MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    // The worker uses this dialog, its port and its blocks until its transfer
+    // ends, and a transfer cannot be cut short. The dialog lives on
+    // InitInstance's stack, so it must not go while the worker runs: a close
+    // confirmed during a download ends the process here. The worker ends with
+    // it, and the system closes the port's handle, which frees the port.
+    if (confirmed && IsDownloading()) ::ExitProcess(0);
+    return confirmed;
 }
 
 void CQuorvelDlg::OnOK() {

@@ -91,7 +91,11 @@ void CQuorvelDlg::OnBnClickedLoadBinaryFile() {
     request.lpstrFile = path.data();
     request.nMaxFile = kOpenPathCapacity;
     request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (::GetOpenFileNameW(&request)) SetImageFile(path.data());
+    if (!::GetOpenFileNameW(&request)) return;
+    // The file dialog has no owner, so the main dialog stayed usable under it
+    // and DOWNLOAD may have started a worker meanwhile: its blocks stay as they are.
+    if (IsDownloading()) return;
+    SetImageFile(path.data());
 }
 
 void CQuorvelDlg::OnDropFiles(HDROP drop) {

@@ -64,7 +64,8 @@ class CQuorvelDlg : public CDialogEx {
     // Download.
     void OnBnClickedDownload();
 
-    // Closing mid-download would leave the device half-written: ask first.
+    // Closing mid-download would leave the device half-written: ask first,
+    // and end the process at once if the user confirms.
     void OnOK() override;
     void OnCancel() override;
     bool ConfirmCloseDuringDownload();
@@ -73,6 +74,7 @@ class CQuorvelDlg : public CDialogEx {
     // afterwards (the online button stays disabled after a successful one).
     void LockControlsForDownload();
     void UnlockControlsAfterDownload(bool succeeded);
+    void RestoreFocusAfterDownload();
 
     // "The comport is wrong or the device is off." in a message box.
     void ShowNoDeviceMessage();
@@ -99,4 +101,5 @@ class CQuorvelDlg : public CDialogEx {
     std::atomic<bool> m_downloading{false};
     std::int32_t m_shownPercent = -1;  // the progress bar's position, set by the worker
     BOOL m_onlineEnabledBeforeDownload = FALSE;
+    HWND m_focusBeforeDownload = nullptr;
 };

@@ -17,11 +17,15 @@ struct FileCloser {
 
 LoadResult loadImageBlock(const std::wstring& path, std::uint32_t targetAddress,
                           std::int32_t expectedSize, ImageBlock*& head) {
-    LoadResult result;
     std::unique_ptr<std::FILE, FileCloser> file(openImageFile(path));
-    if (!file) return result;
+    if (!file) return LoadResult{};
+    return loadImageBlock(file.get(), targetAddress, expectedSize, head);
+}
 
-    const std::int64_t size = seekToEnd(file.get());
+LoadResult loadImageBlock(std::FILE* file, std::uint32_t targetAddress, std::int32_t expectedSize,
+                          ImageBlock*& head) {
+    LoadResult result;
+    const std::int64_t size = seekToEnd(file);
     if (size < 0) return result;
     if (expectedSize != 0 && size != expectedSize) {
         result.outcome = LoadOutcome::WrongBlockSize;
@@ -35,10 +39,10 @@ LoadResult loadImageBlock(const std::wstring& path, std::uint32_t targetAddress,
     auto block = std::make_unique<ImageBlock>();
     block->byteCount = static_cast<std::int32_t>(size);
     block->data = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(size));
-    std::rewind(file.get());
-    block->byteCount = static_cast<std::int32_t>(
-        std::fread(block->data.get(), 1, static_cast<std::size_t>(size), file.get()));
-    file.reset();
+    std::rewind(file);
+    const std::size_t read = std::fread(block->data.get(), 1, static_cast<std::size_t>(size), file);
+    // The file shrank after it was measured, or the read failed.
+    if (read != static_cast<std::size_t>(size) || std::ferror(file) != 0) return result;
 
     block->targetAddress = targetAddress;
     result.outcome = LoadOutcome::Loaded;

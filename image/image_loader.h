@@ -2,13 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "image/image_block.h"
 
 enum class LoadOutcome {
     Loaded,          // the block was added
-    CannotOpen,      // the file could not be opened or measured: nothing to report
+    CannotOpen,      // the file could not be opened, measured or read whole: nothing to report
     WrongBlockSize,  // the size differs from the non-zero expected size
     TooLarge,        // 2 GiB or more: beyond any 32-bit block size
 };
@@ -23,3 +24,9 @@ struct LoadResult {
 // Loaded; nothing is allocated for a refused file.
 LoadResult loadImageBlock(const std::wstring& path, std::uint32_t targetAddress,
                           std::int32_t expectedSize, ImageBlock*& head);
+
+// The same for a file already open for binary reading, which stays open. A
+// read that ends before the measured size is refused as CannotOpen: a shortened
+// image must never reach the device.
+LoadResult loadImageBlock(std::FILE* file, std::uint32_t targetAddress, std::int32_t expectedSize,
+                          ImageBlock*& head);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+ThreadCreator afxThreadCreator = &_beginthreadex;
+
 CWinThread::~CWinThread() {
     if (m_hThread != nullptr) ::CloseHandle(m_hThread);
 }
@@ -20,10 +22,12 @@ CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int prior
     auto* thread = new CWinThread(procedure, parameter);
     // Always created suspended, so that the object is complete before it runs.
     unsigned threadId = 0;
-    const std::uintptr_t handle =
-        _beginthreadex(security, stackSize, CWinThread::Start, thread, CREATE_SUSPENDED, &threadId);
+    const std::uintptr_t handle = afxThreadCreator(security, stackSize, CWinThread::Start, thread,
+                                                   CREATE_SUSPENDED, &threadId);
     if (handle == 0) {
+        const DWORD error = ::GetLastError();
         delete thread;
+        ::SetLastError(error);
         return nullptr;
     }
     thread->m_hThread = reinterpret_cast<HANDLE>(handle);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 using AFX_THREADPROC = UINT (*)(LPVOID parameter);
 
 class CWinThread {
@@ -29,8 +31,16 @@ private:
     LPVOID m_parameter;
 };
 
-// Starts `procedure(parameter)` on a new thread; null if it cannot be created.
+// Starts `procedure(parameter)` on a new thread; null if it cannot be created,
+// with the OS error code left for GetLastError.
 // CREATE_SUSPENDED in `createFlags` leaves it waiting for ResumeThread.
 CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter,
                            int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
                            DWORD createFlags = 0, LPSECURITY_ATTRIBUTES security = nullptr);
+
+// What AfxBeginThread creates its threads with, _beginthreadex unless a test
+// has put a failing stand-in here.
+using ThreadCreator = std::uintptr_t (*)(void* security, unsigned stackSize,
+                                         unsigned(__stdcall* start)(void*), void* argument,
+                                         unsigned createFlags, unsigned* threadId);
+extern ThreadCreator afxThreadCreator;

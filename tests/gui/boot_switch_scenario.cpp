@@ -1,6 +1,6 @@
 // DOWNLOAD from the application firmware when the boot switch goes wrong: the
 // switch refused, no boot loader after it, the port gone after it; and
-// DOWNLOAD with no port to send on (Offline, PortLost).
+// DOWNLOAD with no port to send on (Offline, PortLost) or no image loaded.
 #include <windows.h>
 
 #include "dialog_state.h"
@@ -19,19 +19,9 @@ constexpr const wchar_t* kVersionLabel = L"1.2.3\r\n";
 constexpr DWORD kSwitchTimeoutMs = 20000;
 constexpr DWORD kTransferTimeoutMs = 30000;
 
-// DOWNLOAD without a port: the message, nothing on the wire, nothing else changes.
 void checkRefusedWithoutPort(HWND dialog, const SimulatedDevice& device, const std::string& state,
                              const std::wstring& button, const std::wstring& label) {
-    const std::wstring log = logText(dialog);
-    const std::size_t mark = device.mark();
-    click(dialog, IDC_DOWNLOAD);
-    answerMessageBox(dialog, kNoDeviceMessage);
-    // The simulator would log a command even in part: give it a moment.
-    Sleep(300);
-    check(device.linesSince(mark).empty(), state + ": DOWNLOAD sends nothing");
-    checkConnection(dialog, state + " after DOWNLOAD", button, label);
-    checkText(logText(dialog), log, state + ": nothing logged");
-    checkDownloadControls(dialog, true, state + " after DOWNLOAD");
+    checkDownloadRefused(dialog, device, state, kNoDeviceMessage, button, label);
 }
 
 }  // namespace
@@ -42,14 +32,19 @@ int bootSwitchScenario(const std::wstring& exe) {
     QuorvelSession session(exe, L"QuorvelBootSwitch");
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
-    const ImageFile image(2000);
-    if (!loadImage(session, image)) return failures();
     const HCURSOR arrow = dialogCursor(dialog);
 
+    // Without a port the missing image is not the first thing to tell.
     checkRefusedWithoutPort(dialog, device, "Offline", L"offline", L"no device");
 
-    // The application refuses the boot switch: PortLost.
+    // No image loaded: no boot switch, nothing sent.
     if (!connectDevice(dialog, device, kVersionLabel)) return failures();
+    checkDownloadRefused(dialog, device, "AppOnline without an image", kNoImageMessage, L"online",
+                         kVersionLabel, L"no-image-message");
+    const ImageFile image(2000);
+    if (!loadImage(session, image)) return failures();
+
+    // The application refuses the boot switch: PortLost.
     check(device.command("fault refuse-boot"), "the device will refuse the boot switch");
     std::wstring log = logText(dialog);
     std::size_t mark = device.mark();

@@ -88,6 +88,11 @@ int downloadFromAppScenario(const std::wstring& exe) {
 
     check(selectPort(dialog, device.portName()) && probe::itemEnabled(dialog, IDC_ONLINE),
           "selecting a port makes the online button usable again");
+
+    // Enter presses DOWNLOAD again; offline, that asks for a device.
+    checkFocusOnDownload(dialog, "after success");
+    pressEnter(dialog);
+    answerMessageBox(dialog, kNoDeviceMessage);
     return failures();
 }
 
@@ -98,36 +103,22 @@ int downloadFromBootScenario(const std::wstring& exe) {
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
 
-    // No image loaded: the start command alone, then the success steps.
+    // No image loaded: not even the start command goes out.
     if (!connectDevice(dialog, device, kBootLabel)) return failures();
-    std::wstring logBefore = logText(dialog);
-    std::size_t mark = device.mark();
-    click(dialog, IDC_DOWNLOAD);
-    ProgressWatch empty;
-    bool completed = watchTransfer(dialog, kTransferTimeoutMs, empty);
-    DWORD completedAt = GetTickCount();
-    std::size_t completedMark = device.mark();
-    if (!check(completed, "a download without an image completes")) return failures();
-    check(device.linesSince(mark) == std::vector<std::string>{"boot rx start flags=a5a50000"},
-          "without an image only the start command is sent");
-    check(empty.highest == 0, "without an image the progress bar never moves");
-    SuccessSteps steps{logBefore, 0, nullptr};
-    steps.completedProgress = 0;
-    checkSuccessSteps(dialog, device, completedAt, completedMark, steps);
+    checkDownloadRefused(dialog, device, "BootOnline without an image", kNoImageMessage, L"online",
+                         kBootLabel);
 
     // The boot loader is known: the transfer is the first thing on the wire.
     const ImageFile image(60000);
-    if (!loadImage(session, image) || !connectDevice(dialog, device, kBootLabel)) {
-        return failures();
-    }
-    logBefore = logText(dialog);
-    mark = device.mark();
+    if (!loadImage(session, image)) return failures();
+    const std::wstring logBefore = logText(dialog);
+    const std::size_t mark = device.mark();
     const DWORD start = GetTickCount();
     click(dialog, IDC_DOWNLOAD);
     ProgressWatch watch;
-    completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
-    completedAt = GetTickCount();
-    completedMark = device.mark();
+    const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
+    const DWORD completedAt = GetTickCount();
+    const std::size_t completedMark = device.mark();
     if (!check(completed, "the transfer completes")) return failures();
     note("unpaced, DOWNLOAD to \"download completed\" took " + std::to_string(completedAt - start) +
          " ms for " + std::to_string(image.size()) + " bytes");
@@ -178,9 +169,10 @@ int downloadErrorScenario(const std::wstring& exe) {
     checkText(logText(dialog), logBefore, "after the error: nothing logged");
     check(dialogCursor(dialog) == arrow, "after the error: the arrow is back");
 
-    // The boot loader stays known: the next press retries at once.
+    // The boot loader stays known: Enter retries at once.
+    checkFocusOnDownload(dialog, "after the error");
     mark = device.mark();
-    click(dialog, IDC_DOWNLOAD);
+    pressEnter(dialog);
     ProgressWatch watch;
     const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
     const DWORD completedAt = GetTickCount();

@@ -47,6 +47,16 @@ bool connectDevice(HWND dialog, const SimulatedDevice& device, const std::wstrin
 // Binary File", the area list), checked together.
 void checkDownloadControls(HWND dialog, bool enabled, const std::string& situation);
 
+// DOWNLOAD refused with `message` (a screenshot of the box when named):
+// nothing on the wire, and the connection, the log and the controls unchanged.
+void checkDownloadRefused(HWND dialog, const SimulatedDevice& device, const std::string& state,
+                          const std::wstring& message, const std::wstring& button,
+                          const std::wstring& label, const std::wstring& screenshotName = L"");
+
+// After a download the keyboard focus is back on DOWNLOAD, so Enter presses it.
+bool checkFocusOnDownload(HWND dialog, const std::string& situation);
+void pressEnter(HWND dialog);
+
 // What the driver saw of a transfer's progress bar.
 struct ProgressWatch {
     int highest = 0;
@@ -67,7 +77,6 @@ struct SuccessSteps {
     std::wstring logBefore;            // the log before DOWNLOAD
     std::size_t queries = 0;           // boot-loader queries during the pause
     const wchar_t* message = nullptr;  // a message box the pause ends with
-    int completedProgress = 100;       // the progress bar when the transfer completed
 };
 
 // From the completion line on (seen at `completedAt`, transcript `completedMark`):

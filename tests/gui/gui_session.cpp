@@ -10,6 +10,7 @@ namespace gui {
 
 const wchar_t* const kNoDeviceMessage = L"The comport is wrong or the device is off. \n";
 const wchar_t* const kCheckCableMessage = L"check cable.\n";
+const wchar_t* const kNoImageMessage = L"No image is loaded. \nLoad a binary file first.\n";
 
 namespace {
 
@@ -279,13 +280,7 @@ bool chooseFile(const QuorvelSession& session, const std::wstring& path) {
         PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
         return check(probe::waitForClosed(open, kStepTimeoutMs), "open-file dialog cancelled");
     }
-    HWND nameBox = probe::item(open, kOpenFileName);
-    HWND combo = FindWindowExW(nameBox, nullptr, L"ComboBox", nullptr);
-    HWND edit = combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
-    if (!check(edit != nullptr, "open-file name field found")) return false;
-    probe::send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageW(open, WM_COMMAND, IDOK, 0);
-    return check(probe::waitForClosed(open, kStepTimeoutMs), "open-file dialog confirmed");
+    return check(probe::confirmOpenFile(open, path, kStepTimeoutMs), "open-file dialog confirmed");
 }
 
 bool noMessageBoxFor(HWND dialog, DWORD forMs) {

@@ -20,12 +20,12 @@ constexpr DWORD kStepTimeoutMs = 10000;
 // Ids inside Wine's message and open-file boxes.
 constexpr int kMessageText = 0xFFFF;
 constexpr int kMessageIcon = 1088;
-constexpr int kOpenFileName = 0x47C;
 constexpr int kOpenFilter = 0x470;
 
 // The message box texts of the dialog.
 extern const wchar_t* const kNoDeviceMessage;
 extern const wchar_t* const kCheckCableMessage;
+extern const wchar_t* const kNoImageMessage;
 
 // Failed checks so far; the scenario's exit code.
 int failures();

@@ -1,12 +1,17 @@
 // One download at a time: while the worker runs, stray presses of DOWNLOAD, the
 // online button, the port list and "Load Binary File" change nothing, and
-// closing the dialog asks first ("No" keeps it, "Yes" ends the program).
+// closing the dialog asks first ("No" keeps it, "Yes" ends the program at once
+// and leaves the port free).
 #include <windows.h>
+
+#include <string>
 
 #include "dialog_state.h"
 #include "download_steps.h"
 #include "gui_session.h"
+#include "protocol/boot_packet.h"
 #include "scenarios.h"
+#include "serial/serial_port.h"
 #include "simulated_device.h"
 #include "window_probe.h"
 
@@ -44,6 +49,18 @@ void answerCloseQuestion(HWND dialog, int answer) {
           "the question offers Yes and No");
     PostMessageW(box, WM_COMMAND, answer, 0);
     check(probe::waitForClosed(box, kStepTimeoutMs), "the answer closes the question");
+}
+
+// A new client opens the device's port with the program's own settings and
+// the boot loader answers it: nothing holds the port any more.
+bool portServesNewClient(const SimulatedDevice& device) {
+    SerialPort* port = createPort(std::stoi(narrow(device.portName().substr(3))));
+    PortLink link{port};
+    std::uint32_t version = 0;
+    const bool answered =
+        port->handle != kInvalidPortHandle && queryBootVersion(&link, version) == 0;
+    closePort(port);
+    return answered;
 }
 
 }  // namespace
@@ -95,12 +112,18 @@ int oneDownloadScenario(const std::wstring& exe) {
     checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
     checkFlashHolds(device, image);
 
-    // "Yes" ends the program in the middle of a download.
+    // "Yes" ends the program in the middle of a download, and with it the
+    // worker: the transfer stops short of its end packet.
     if (!connectDevice(dialog, device, kBootLabel) || !startDownload(dialog)) return failures();
+    const std::size_t closeMark = device.mark();
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     answerCloseQuestion(dialog, IDYES);
     check(session.waitForExit(kStepTimeoutMs) && session.exitCode() == 0,
           "\"Yes\" ends the program normally");
+    Sleep(300);
+    check(device.countSince(closeMark, "boot rx end") == 0, "the transfer was cut short");
+    check(device.command("mode boot") && portServesNewClient(device),
+          "the port is free for the next program");
     return failures();
 }
 

@@ -142,6 +142,17 @@ std::vector<std::wstring> childTexts(HWND window) {
     return texts;
 }
 
+bool confirmOpenFile(HWND open, const std::wstring& path, DWORD timeoutMs) {
+    // The name field is an Edit in a ComboBox in a ComboBoxEx32, id 0x47C.
+    HWND nameBox = GetDlgItem(open, 0x47C);
+    HWND combo = FindWindowExW(nameBox, nullptr, L"ComboBox", nullptr);
+    HWND edit = combo != nullptr ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+    if (edit == nullptr) return false;
+    send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(open, WM_COMMAND, IDOK, 0);
+    return waitForClosed(open, timeoutMs);
+}
+
 HWND focusOf(HWND window) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;

@@ -42,4 +42,8 @@ std::vector<std::wstring> childTexts(HWND window);
 // The window with the given keyboard focus in the thread that owns `window`.
 HWND focusOf(HWND window);
 
+// Types `path` into Wine's open-file dialog and confirms it; true once the
+// dialog has closed.
+bool confirmOpenFile(HWND open, const std::wstring& path, DWORD timeoutMs);
+
 }  // namespace probe

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -119,6 +120,59 @@ TEST_F(ImageLoadingTest, FilesOfTwoGibibytesOrMoreAreRefusedWithoutAllocating) {
     EXPECT_EQ(loadImageBlock(path, 0x100000, 0, head).outcome, LoadOutcome::TooLarge);
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(head_, nullptr);
+}
+
+// A stream measured at `claimed` bytes whose reads end, or fail, after
+// `available`: a file cut short between measuring and reading.
+struct ShortStream {
+    off64_t claimed;
+    off64_t available;
+    bool readFails;
+    off64_t position = 0;
+
+    std::FILE* open() {
+        cookie_io_functions_t io{};
+        io.read = [](void* self, char*, std::size_t size) -> ssize_t {
+            auto& stream = *static_cast<ShortStream*>(self);
+            if (stream.position >= stream.available) return stream.readFails ? -1 : 0;
+            const auto count = std::min<off64_t>(size, stream.available - stream.position);
+            stream.position += count;
+            return count;
+        };
+        io.seek = [](void* self, off64_t* offset, int whence) {
+            auto& stream = *static_cast<ShortStream*>(self);
+            const off64_t base = whence == SEEK_END   ? stream.claimed
+                                 : whence == SEEK_CUR ? stream.position
+                                                      : 0;
+            *offset = stream.position = base + *offset;
+            return 0;
+        };
+        return fopencookie(this, "rb", io);
+    }
+};
+
+TEST(ImageReading, AFileReadShortOrWithAnErrorIsNotLoadedAndTheEarlierBlockStays) {
+    ImageBlock* head = nullptr;
+    ShortStream whole{5000, 5000, false};
+    std::FILE* file = whole.open();
+    ASSERT_EQ(loadImageBlock(file, 0x108000, 0, head).outcome, LoadOutcome::Loaded);
+    std::fclose(file);
+    ImageBlock* earlier = head;
+    ASSERT_NE(earlier, nullptr);
+    EXPECT_EQ(earlier->byteCount, 5000);
+
+    for (ShortStream stream : {ShortStream{5000, 4096, false}, ShortStream{5000, 0, false},
+                               ShortStream{5000, 4096, true}}) {
+        file = stream.open();
+        const LoadResult result = loadImageBlock(file, 0x108000, 0, head);
+        std::fclose(file);
+        EXPECT_EQ(result.outcome, LoadOutcome::CannotOpen)
+            << stream.available << " of " << stream.claimed << " bytes, read fails "
+            << stream.readFails;
+        EXPECT_EQ(result.block, nullptr);
+        EXPECT_EQ(head, earlier);
+    }
+    releaseList(head);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Files dropped onto the main dialog, tested inside the process: a drop carries
-// a memory handle that belongs to one process, so this program runs the real
-// dialog and drops files onto it from a second thread.
+// The main dialog tested inside the process: this program runs the real dialog
+// and works it from a second thread. Files are dropped onto it (a drop carries
+// a memory handle that belongs to one process), and a download is started where
+// the start itself goes wrong or a file is chosen meanwhile (test_dialog.h).
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shlobj.h>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/quorvel_dlg.h"
+#include "test_dialog.h"
 #include "test_files.h"
 #include "window_probe.h"
 
@@ -19,12 +20,6 @@ constexpr DWORD kStepTimeoutMs = 10000;
 constexpr DWORD kWatchdogMs = 90000;
 
 int failures = 0;
-
-void check(bool condition, const char* what) {
-    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
-    std::fflush(stdout);
-    if (!condition) ++failures;
-}
 
 // A drop block as the shell makes it: DROPFILES, then the wide paths, each
 // NUL-terminated, and a final NUL. The dialog releases it.
@@ -59,13 +54,6 @@ void dropOnto(HWND dialog, const std::vector<std::wstring>& paths, POINT point) 
     SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop(paths, point)), 0);
 }
 
-// The dialog with a way to mark a download as running, as the download's start
-// does, without a device to download into.
-class DropTestDialog : public CQuorvelDlg {
-  public:
-    void SetDownloading(bool running) { m_downloading = running; }
-};
-
 bool holdsImage(const ImageBlock* block, DWORD size) {
     if (block == nullptr || block->byteCount != static_cast<std::int32_t>(size)) return false;
     for (DWORD i = 0; i < size; ++i) {
@@ -74,7 +62,15 @@ bool holdsImage(const ImageBlock* block, DWORD size) {
     return true;
 }
 
-void runDrops(DropTestDialog& dialog) {
+}  // namespace
+
+void check(bool condition, const char* what) {
+    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
+    std::fflush(stdout);
+    if (!condition) ++failures;
+}
+
+void runDrops(TestDialog& dialog) {
     if (!probe::waitUntil(
             [&] { return dialog.m_hWnd != nullptr && IsWindowVisible(dialog.m_hWnd); },
             kStepTimeoutMs)) {
@@ -153,28 +149,58 @@ void runDrops(DropTestDialog& dialog) {
     RemoveDirectoryW(folder.c_str());
 }
 
-DWORD WINAPI dropThread(LPVOID parameter) {
-    auto* dialog = static_cast<DropTestDialog*>(parameter);
+namespace {
+
+// Set when the dialog is closed during a download, so that its return from
+// DoModal shows it was destroyed under the worker.
+bool closedDuringDownload = false;
+
+// Last, as it ends the program: a close confirmed during a download ends the
+// process at once, with exit code 0, before the dialog can go.
+void closeDuringDownload(TestDialog& dialog) {
+    std::printf("     a close confirmed during a download must end this program with code 0\n");
+    std::fflush(stdout);
+    closedDuringDownload = true;
+    dialog.SetDownloading(true);
+    PostMessageW(dialog.m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    HWND question = probe::waitForOwnedDialog(dialog.m_hWnd, kStepTimeoutMs);
+    check(question != nullptr, "closing during a download asks first");
+    if (question != nullptr) PostMessageW(question, WM_COMMAND, IDYES, 0);
+    Sleep(kStepTimeoutMs);
+    check(false, "\"Yes\" ends the process");
+}
+
+DWORD WINAPI testThread(LPVOID parameter) {
+    auto* dialog = static_cast<TestDialog*>(parameter);
     runDrops(*dialog);
-    PostMessageW(dialog->m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    runDownloadStartChecks(*dialog);
+    // Ending the process would hide earlier failures.
+    if (failures == 0) {
+        closeDuringDownload(*dialog);
+    } else {
+        PostMessageW(dialog->m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    }
     return 0;
 }
 
 DWORD WINAPI watchdog(LPVOID) {
     Sleep(kWatchdogMs);
-    std::printf("FAIL the drop test did not end within %lu ms\n", kWatchdogMs);
+    std::printf("FAIL the dialog test did not end within %lu ms\n", kWatchdogMs);
     std::fflush(stdout);
     ExitProcess(3);
 }
 
-class DropTestApp : public CWinApp {
+class DialogTestApp : public CWinApp {
   public:
     BOOL InitInstance() override {
         CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
-        DropTestDialog dialog;
+        // The open-file dialog uses the shell's COM services, as in the program.
+        CShellManager shellManager;
+        TestDialog dialog;
         m_pMainWnd = &dialog;
-        HANDLE driver = CreateThread(nullptr, 0, dropThread, &dialog, 0, nullptr);
+        HANDLE driver = CreateThread(nullptr, 0, testThread, &dialog, 0, nullptr);
         dialog.DoModal();
+        if (closedDuringDownload) check(false, "the dialog closed while a download ran");
         WaitForSingleObject(driver, INFINITE);
         CloseHandle(driver);
         m_pMainWnd = nullptr;
@@ -187,7 +213,7 @@ class DropTestApp : public CWinApp {
     }
 };
 
-DropTestApp theApp;
+DialogTestApp theApp;
 
 }  // namespace
 
