@@ -12,6 +12,7 @@
 #include "app/busy.h"
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
+#include "image/block_list.h"
 #include "platform/platform.h"
 #include "protocol/console.h"
 #include "protocol/transfer.h"
@@ -56,8 +57,9 @@ void CQuorvelDlg::OnBnClickedDownload() {
         return;
     }
 
-    if (m_blockList == nullptr) {
-        // A transfer of no blocks would switch the device and report success.
+    if (!holdsImageBytes(m_blockList)) {
+        // A transfer of no bytes (no file, or an empty one) would switch the
+        // device and report success.
         MessageBox(kNoImageMessage, nullptr, MB_OK | MB_ICONINFORMATION);
         return;
     }

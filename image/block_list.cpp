@@ -16,3 +16,10 @@ ImageBlock* addBlock(ImageBlock*& head, ImageBlock* block) {
     *tail = block;
     return replaced;
 }
+
+bool holdsImageBytes(const ImageBlock* head) {
+    for (const ImageBlock* block = head; block != nullptr; block = block->next) {
+        if (block->byteCount > 0) return true;
+    }
+    return false;
+}

@@ -9,3 +9,7 @@
 // or null. The caller decides what happens to it: a transfer that is walking
 // the list may still hold it, so it must not be released while one runs.
 ImageBlock* addBlock(ImageBlock*& head, ImageBlock* block);
+
+// True when any block of the list holds at least one byte: a list without
+// image bytes has nothing to download.
+bool holdsImageBytes(const ImageBlock* head);

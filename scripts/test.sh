@@ -1,12 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the native, sanitizer and Windows presets,
-# and runs every test: native, sanitizer, and the Windows programs under Wine.
+# Installs what is missing, builds and runs the tests.
+#   scripts/test.sh                         everything: the native, sanitizer and
+#                                           Windows presets, and the fuzz targets
+#                                           (30 s each, beside the Wine tests)
+#   scripts/test.sh PRESET [ctest options]  one preset, for instance
+#                                           scripts/test.sh windows -R gui_download
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
 logs=$(mktemp -d /tmp/quorvel-test-XXXXXX)
+fuzz_pid=
+
+cleanup() {
+    [ -n "$fuzz_pid" ] && kill "$fuzz_pid" 2>/dev/null
+    declare -F quorvel_wine_stop >/dev/null && quorvel_wine_stop
+    rm -rf "$logs"
+}
+trap cleanup EXIT
+
+presets=(linux sanitize windows)
+fuzz_seconds=30
+if [ $# -gt 0 ]; then
+    presets=("$1")
+    shift
+    fuzz_seconds=
+fi
 
 # Runs ctest for a preset, keeping its output to count the results at the end.
 run_tests() {
@@ -17,28 +37,51 @@ run_tests() {
 }
 
 status=0
-for preset in linux sanitize; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
-    run_tests "$preset" -j "$jobs" || status=1
+for preset in "${presets[@]}"; do
+    case $preset in
+    linux | sanitize)
+        cmake --preset "$preset" >/dev/null
+        cmake --build --preset "$preset" -j "$jobs"
+        run_tests "$preset" -j "$jobs" "$@" || status=1
+        ;;
+    fuzz)
+        scripts/fuzz.sh "${1:-30}" || status=1
+        ;;
+    windows)
+        # The Wine tests run against the native simulator.
+        cmake --preset linux >/dev/null
+        cmake --build --preset linux -j "$jobs" --target devsim
+        cmake --preset windows >/dev/null
+        cmake --build --preset windows -j "$jobs"
+        if [ -n "$fuzz_seconds" ]; then
+            # The Wine tests mostly wait for the simulated device: the fuzzers
+            # use that time.
+            scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.out" 2>&1 &
+            fuzz_pid=$!
+        fi
+        source scripts/wine-env.sh
+        quorvel_wine_start
+        export QUORVEL_DEVSIM="$PWD/build/linux/tools/devsim/devsim"
+        export QUORVEL_ARTIFACTS="$PWD/build/windows/artifacts"
+        mkdir -p "$QUORVEL_ARTIFACTS"
+        # The Wine tests share COM ports and one display: one at a time.
+        run_tests windows "$@" || status=1
+        echo "Screenshots: $QUORVEL_ARTIFACTS"
+        if [ -n "$fuzz_pid" ]; then
+            wait "$fuzz_pid" || status=1
+            fuzz_pid=
+            cat "$logs/fuzz.out"
+        fi
+        ;;
+    *)
+        echo "unknown preset $preset (linux, sanitize, windows, fuzz)" >&2
+        exit 2
+        ;;
+    esac
 done
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$jobs"
-
-source scripts/wine-env.sh
-quorvel_wine_start
-trap quorvel_wine_stop EXIT
-export QUORVEL_DEVSIM="$PWD/build/linux/tools/devsim/devsim"
-export QUORVEL_ARTIFACTS="$PWD/build/windows/artifacts"
-mkdir -p "$QUORVEL_ARTIFACTS"
-# The Wine tests share COM ports and one display: one at a time.
-run_tests windows || status=1
-echo "Screenshots: $QUORVEL_ARTIFACTS"
-
-# One closing line over all three presets.
-read -r total failed < <(cat "$logs"/*.log | awk '/tests failed out of/ {
+# One closing line over the presets run.
+read -r total failed < <(cat "$logs"/*.log 2>/dev/null | awk '/tests failed out of/ {
     failed += $(NF - 5); total += $NF } END { print total + 0, failed + 0 }')
-rm -rf "$logs"
 echo "All presets: $((total - failed)) passed, $failed failed"
 exit $status

@@ -61,4 +61,12 @@ TEST_F(BlockListTest, ReplacingTheTailKeepsThePlaceAndNewAddressesAreAppended) {
               (std::vector<std::uint32_t>{0x13C000, 0x108000, 0x13CC00, 0x100000}));
 }
 
+TEST_F(BlockListTest, OnlyABlockWithBytesMakesAnImage) {
+    EXPECT_FALSE(holdsImageBytes(head_));
+    add(0x108000);  // an empty file's block
+    EXPECT_FALSE(holdsImageBytes(head_));
+    add(0x13C000)->byteCount = 1;
+    EXPECT_TRUE(holdsImageBytes(head_));
+}
+
 }  // namespace
