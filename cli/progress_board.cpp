@@ -39,10 +39,11 @@ ProgressBoard::ProgressBoard(const std::vector<std::string>& ports, Style style,
 
 std::string ProgressBoard::render(const Line& line) const {
     if (!line.transferring) return line.port + "  " + line.state;
-    const double seconds = std::chrono::duration<double>(Clock::now() - line.started).count();
+    const Clock::time_point until = line.transferEnded ? line.ended : Clock::now();
+    const double seconds = std::chrono::duration<double>(until - line.started).count();
     const double rate = bytesPerSecond(line.sent, seconds);
     const int percent =
-        line.total > 0 ? static_cast<int>(std::int64_t{line.sent} * 100 / line.total) : 100;
+        line.total > 0 ? static_cast<int>(std::int64_t{line.sent} * 100 / line.total) : 0;
     const double left = rate > 0 ? (line.total - line.sent) / rate : -1;
     char text[160];
     std::snprintf(text, sizeof text, "%3d%%  %d/%d bytes  %.0f bytes/s  %s left", percent, line.sent,
@@ -75,11 +76,16 @@ void ProgressBoard::redraw() {
 
 void ProgressBoard::state(std::size_t port, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    lines_[port].state = text;
+    Line& line = lines_[port];
+    if (line.transferring && !line.transferEnded && text != "writing") {
+        line.transferEnded = true;
+        line.ended = Clock::now();
+    }
+    line.state = text;
     if (style_ == Style::InPlace) {
         redraw();
     } else {
-        printAbove(lines_[port].port + ": " + text);
+        printAbove(line.port + ": " + text);
     }
 }
 
@@ -92,10 +98,10 @@ void ProgressBoard::transferStarted(std::size_t port) {
     std::lock_guard<std::mutex> lock(mutex_);
     Line& line = lines_[port];
     line.transferring = true;
+    line.transferEnded = false;
     line.started = Clock::now();
     line.sent = 0;
     line.lastTenth = -1;
-    if (style_ == Style::InPlace) redraw();
 }
 
 void ProgressBoard::progress(std::size_t port, std::int32_t sentBytes, std::int32_t totalBytes) {

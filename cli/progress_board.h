@@ -32,7 +32,9 @@ class ProgressBoard {
         std::string port;
         std::string state;
         bool transferring = false;
+        bool transferEnded = false;
         Clock::time_point started;
+        Clock::time_point ended;  // the rate stays as it was at the transfer's end
         std::int32_t sent = 0;
         std::int32_t total = 0;
         int lastTenth = -1;  // the last 10 % step printed in the plain style
