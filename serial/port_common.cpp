@@ -1,35 +1,75 @@
 // The parts of the port layer that are the same on every operating system.
+#include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
 #include "serial/serial_port.h"
 
-SerialPort* createPort(std::int32_t portNumber) {
+namespace {
+
+void traceFailedOpen(const std::string& name, int error) {
+    const std::string line = "Open : " + name + " failed, error " + std::to_string(error) + " (" +
+                             portErrorText(error) + ")\n";
+    debugOutput(std::wstring(line.begin(), line.end()));
+}
+
+SerialPort* newPortRecord() {
     auto* port = new SerialPort;
     port->inputQueueSize = kInputQueueSize;
     port->outputQueueSize = kOutputQueueSize;
+    return port;
+}
+
+// A new record opened the way an earlier one was: by path, or by number.
+SerialPort* createPortLike(const std::string& path, std::int32_t portNumber) {
+    return path.empty() ? createPort(portNumber) : createPortAtPath(path);
+}
+
+}  // namespace
+
+SerialPort* createPort(std::int32_t portNumber) {
+    SerialPort* port = newPortRecord();
     port->portNumber = portNumber;
     port->handle = openPort(port, portNumber);
     if (port->handle == kInvalidPortHandle) {
-        const std::string line = "Open : COM" + std::to_string(portNumber) + " failed, error " +
-                                 std::to_string(port->openError) + " (" +
-                                 portErrorText(port->openError) + ")\n";
-        debugOutput(std::wstring(line.begin(), line.end()));
+        traceFailedOpen("COM" + std::to_string(portNumber), port->openError);
     }
     return port;
 }
 
+SerialPort* createPortAtPath(const std::string& path) {
+    SerialPort* port = newPortRecord();
+    port->path = path;
+    port->handle = openPortAtPath(port, path);
+    if (port->handle == kInvalidPortHandle) traceFailedOpen(path, port->openError);
+    return port;
+}
+
+SerialPort* createPortNamed(const std::string& name) {
+    const bool comPrefix = name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+                           std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+                           std::toupper(static_cast<unsigned char>(name[2])) == 'M';
+    bool digitsOnly = comPrefix && name.size() <= 3 + 9;  // stays within 32 bits
+    for (std::size_t i = 3; digitsOnly && i < name.size(); ++i) {
+        digitsOnly = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
+    }
+    if (digitsOnly) return createPort(static_cast<std::int32_t>(std::atol(name.c_str() + 3)));
+    return createPortAtPath(name);
+}
+
 SerialPort* reopenPort(SerialPort* port) {
+    const std::string path = port->path;
     const std::int32_t portNumber = port->portNumber;
     closePort(port);
     // The device may be restarting and its port absent for a while: try again
     // with a short pause, then give up so the caller can report it.
     const std::uint32_t start = tickCount();
-    SerialPort* fresh = createPort(portNumber);
+    SerialPort* fresh = createPortLike(path, portNumber);
     while (fresh->handle == kInvalidPortHandle && ticksSince(start) < kReopenLimitMs) {
         closePort(fresh);
         sleepMilliseconds(kReopenPauseMs);
-        fresh = createPort(portNumber);
+        fresh = createPortLike(path, portNumber);
     }
     return fresh;
 }

@@ -57,11 +57,14 @@ bool nothingYet(ssize_t received) { return received == 0 || (received < 0 && wou
 
 PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
     port->openedPortNumber = portNumber;
-    port->handle = kInvalidPortHandle;
+    return openPortAtPath(port, portPath(portNumber));
+}
 
+PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
+    port->handle = kInvalidPortHandle;
     port->openError = 0;
 
-    const int fd = open(portPath(portNumber).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // Another program's TIOCEXCL refuses the open with EBUSY.
         port->openError = errno;

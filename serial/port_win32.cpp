@@ -53,16 +53,11 @@ bool configure(HANDLE handle, const SerialPort& port) {
     return applyReadWait(handle, 0);
 }
 
-}  // namespace
-
-PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
-    port->openedPortNumber = portNumber;
+// Opens and configures the device at `path`.
+PortHandle openDevice(SerialPort* port, const std::wstring& path) {
     port->handle = kInvalidPortHandle;
-
-    wchar_t path[32];
-    std::swprintf(path, sizeof path / sizeof path[0], L"\\\\.\\COM%i", portNumber);
-    HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         port->openError = static_cast<int>(GetLastError());
         return kInvalidPortHandle;
@@ -79,6 +74,24 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
     port->handle = reinterpret_cast<PortHandle>(handle);
     port->readWaitMs = 0;
     return port->handle;
+}
+
+}  // namespace
+
+PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
+    port->openedPortNumber = portNumber;
+    wchar_t path[32];
+    std::swprintf(path, sizeof path / sizeof path[0], L"\\\\.\\COM%i", portNumber);
+    return openDevice(port, path);
+}
+
+PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
+    // Paths come as UTF-8 from the command line.
+    const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
+    wide.resize(wcslen(wide.c_str()));
+    return openDevice(port, wide);
 }
 
 void closePort(SerialPort* port) {

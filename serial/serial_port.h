@@ -25,6 +25,7 @@ struct SerialPort {
     std::int32_t portNumber = 0;  // number the record was created for
     std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
     int openError = 0;             // OS error code of the failed open; 0 while open
+    std::string path;              // device path the record was opened by; empty for a port number
 };
 
 // Names "COM" + decimal number, ascending by number.
@@ -34,9 +35,16 @@ using PortNameList = std::vector<std::wstring>;
 // The record is returned also when the open failed; test `handle`.
 SerialPort* createPort(std::int32_t portNumber);
 PortHandle openPort(SerialPort* port, std::int32_t portNumber);
+// Opens a port by its device path (/dev/ttyUSB0 on POSIX, \\.\COM5 on Windows)
+// with the same settings; reopenPort then reopens the same path.
+SerialPort* createPortAtPath(const std::string& path);
+PortHandle openPortAtPath(SerialPort* port, const std::string& path);
+// "COMn" (any letter case) opens port number n as createPort does; any other
+// name is a device path for createPortAtPath.
+SerialPort* createPortNamed(const std::string& name);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
-// Releases `port` and opens a new record for the same number, retrying for a
+// Releases `port` and opens a new record for the same number or path, retrying for a
 // bounded time while the port is absent. The result may be not open.
 SerialPort* reopenPort(SerialPort* port);
 

@@ -1,0 +1,172 @@
+// quorvel-cli flash: the image onto every port given, one thread per port.
+#include <cinttypes>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/outcome_text.h"
+#include "cli/progress_board.h"
+#include "cli/system.h"
+#include "flashing/flash_job.h"
+#include "image/code_image.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string hexWord(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06" PRIx32, value);
+    return text;
+}
+
+Json describeImage(const std::string& path, const CodeImage& image) {
+    Json blocks = Json::array();
+    for (const auto& block : image.blocks) {
+        blocks.push_back({{"address", hexWord(block->targetAddress)}, {"bytes", block->byteCount}});
+    }
+    Json described = {{"path", path},
+                      {"format", image.format == CodeImageFormat::IntelHex ? "hex" : "bin"},
+                      {"bytes", image.byteCount()},
+                      {"blocks", blocks},
+                      {"flags", hexWord(image.downloadFlags)}};
+    if (image.outcome != CodeImageOutcome::Loaded) described["error"] = image.message;
+    return described;
+}
+
+double bytesPerSecond(const FlashResult& result) {
+    return result.transferSeconds > 0 ? result.sentBytes / result.transferSeconds : 0;
+}
+
+Json describePort(const std::string& port, const FlashResult& result) {
+    const bool ok = result.outcome == PortOutcome::Done;
+    return {{"port", port},
+            {"ok", ok},
+            {"code", result.code},
+            {"message", result.message},
+            {"device_before", describeDevice(result.before)},
+            {"device_after", describeDevice(result.after)},
+            {"bytes", result.sentBytes},
+            {"seconds", result.transferSeconds},
+            {"bytes_per_second", bytesPerSecond(result)},
+            {"status", exitStatusFor(result.outcome)},
+            {"detail", failureDetail(result.outcome, result.message, result.osError, result.code)}};
+}
+
+std::string resultLine(const std::string& port, const FlashResult& result) {
+    char figures[128];
+    std::snprintf(figures, sizeof figures, "%d bytes in %.2f s (%.0f bytes/s)", result.sentBytes,
+                  result.transferSeconds, bytesPerSecond(result));
+    if (result.outcome == PortOutcome::Done) {
+        return port + ": ok, " + figures + "; " + describeDevice(result.before) + " -> " +
+               describeDevice(result.after);
+    }
+    if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
+    std::string line = port + ": failed (exit status " +
+                       std::to_string(exitStatusFor(result.outcome)) + "): " +
+                       failureDetail(result.outcome, result.message, result.osError, result.code);
+    if (result.transferred) line += "; " + std::string(figures) + " before the failure";
+    return line;
+}
+
+const char* stepText(FlashStep step) {
+    switch (step) {
+        case FlashStep::Detecting:
+            return "detecting the device";
+        case FlashStep::SwitchingToBootLoader:
+            return "switching to the boot loader";
+        case FlashStep::Transferring:
+            return "writing";
+        case FlashStep::Settling:
+            return "waiting 7 s while the device stores the image";
+        case FlashStep::Redetecting:
+            return "detecting the device again";
+    }
+    return "";
+}
+
+FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
+                         ProgressBoard& board, const std::atomic<bool>& stop) {
+    FlashEvents events;
+    events.step = [&board, index](FlashStep step) {
+        if (step == FlashStep::Transferring) board.transferStarted(index);
+        board.state(index, stepText(step));
+    };
+    events.log = [&board, index](const std::string& line) { board.note(index, singleLine(line)); };
+    events.notice = [&board, index](const std::string& message) {
+        board.note(index, singleLine(message));
+    };
+    events.progress = [&board, index](std::int32_t sent, std::int32_t total) {
+        board.progress(index, sent, total);
+    };
+    FlashResult result = flashDevice(port, image.first(), image.downloadFlags, events, &stop);
+    board.state(index, result.outcome == PortOutcome::Done      ? "done"
+                       : result.outcome == PortOutcome::Stopped ? "interrupted"
+                                                                : "failed");
+    return result;
+}
+
+}  // namespace
+
+int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
+    const CodeImage image = loadCodeImage(widePath(options.imagePath));
+    if (image.outcome != CodeImageOutcome::Loaded) {
+        std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(),
+                     singleLine(image.message).c_str());
+        if (options.json) {
+            const Json document = {{"image", describeImage(options.imagePath, image)},
+                                   {"ports", Json::array()}};
+            std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+        }
+        return kExitImage;
+    }
+    std::fprintf(stderr, "image %s: %" PRId64 " bytes in %zu block(s)\n", options.imagePath.c_str(),
+                 image.byteCount(), image.blocks.size());
+
+    const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
+    ProgressBoard board(options.ports,
+                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain, stderr);
+    std::vector<FlashResult> results(options.ports.size());
+    {
+        std::vector<std::thread> workers;
+        for (std::size_t i = 0; i < options.ports.size(); ++i) {
+            workers.emplace_back([&, i] {
+                results[i] = flashOnePort(options.ports[i], i, image, board, stop);
+            });
+        }
+        for (std::thread& worker : workers) worker.join();
+    }
+
+    int status = kExitSuccess;
+    std::string unfinished;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const int portStatus = exitStatusFor(results[i].outcome);
+        if (status == kExitSuccess) status = portStatus;
+        if (results[i].outcome == PortOutcome::Stopped) {
+            unfinished += (unfinished.empty() ? "" : ", ") + options.ports[i];
+        }
+    }
+
+    if (options.json) {
+        Json ports = Json::array();
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            ports.push_back(describePort(options.ports[i], results[i]));
+        }
+        const Json document = {{"image", describeImage(options.imagePath, image)}, {"ports", ports}};
+        std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+    } else {
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            std::printf("%s\n", resultLine(options.ports[i], results[i]).c_str());
+        }
+    }
+    std::fflush(stdout);
+
+    if (stop.load()) {
+        std::fprintf(stderr, "quorvel-cli: interrupted; not finished: %s\n",
+                     unfinished.empty() ? "none" : unfinished.c_str());
+        return kExitInterrupted;
+    }
+    return status;
+}

@@ -1,0 +1,77 @@
+// Windows: arguments come from the wide command line; Ctrl-C through the
+// console control handler; the ports are the dialog's list.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "cli/system.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+std::atomic<bool>* interruptFlag = nullptr;
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        if (interruptFlag != nullptr) interruptFlag->store(true);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+std::string toUtf8(const wchar_t* wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return std::string();
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], length, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(length) - 1);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> commandArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+std::wstring widePath(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (length <= 1) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<std::size_t>(length) - 1);
+    return wide;
+}
+
+bool errorStreamIsTerminal() {
+    // Lines are redrawn with escape sequences, which a console takes once asked to.
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return false;
+    return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void setOnInterrupt(std::atomic<bool>& flag) {
+    interruptFlag = &flag;
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+std::vector<ListedPort> listSerialPorts() {
+    std::vector<ListedPort> ports;
+    for (const std::wstring& name : enumeratePorts()) {
+        ListedPort port;
+        port.name = toUtf8(name.c_str());
+        ports.push_back(port);
+    }
+    return ports;
+}

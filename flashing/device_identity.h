@@ -1,0 +1,37 @@
+// What answered on a port, and the texts the user sees for it and for the
+// outcomes of connecting and downloading.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The boot-loader version word that means "no boot loader answered".
+constexpr std::uint32_t kNoBootLoader = 0xFFFFFFFFu;
+
+struct DeviceIdentity {
+    std::uint32_t bootVersion = kNoBootLoader;
+    bool hasVersionText = false;
+    std::string versionText;  // the application's text as sent, usually ending in CR LF
+
+    bool bootLoader() const { return bootVersion != kNoBootLoader; }
+    bool found() const { return bootLoader() || hasVersionText; }
+};
+
+// "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
+std::string bootLoaderLabel(std::uint32_t version);
+
+// "boot v<a>.<b>.<c>.<d>" when a boot loader answered, else "app <text>"
+// (without the text's line end), else "no device".
+std::string describeDevice(const DeviceIdentity& identity);
+
+// Messages shown for failures.
+constexpr const char* kNoDeviceMessage = "The comport is wrong or the device is off. \n";
+constexpr const char* kCheckCableMessage = "check cable.\n";
+// "Communication Error \n" followed by the transfer's result code.
+std::string communicationErrorMessage(int code);
+
+// Lines of the progress log.
+constexpr const char* kConnectedLine = "connected.\n";
+constexpr const char* kDisconnectedLine = "disconnected.\n";
+constexpr const char* kDownloadCompletedLine = "download completed. please wait ...\n";
+constexpr const char* kFinishedLine = "finished.\n";

@@ -1,0 +1,129 @@
+#include "flashing/device_session.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "protocol/boot_packet.h"
+#include "protocol/console.h"
+#include "protocol/transfer.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// Short enough that a stop request ends a pause at once for a person.
+constexpr std::uint32_t kPauseSliceMs = 50;
+
+struct ProgressRelay {
+    const TransferSession* session;
+    const TransferProgress* progress;
+
+    static int forward(void* context, std::int32_t percent) {
+        const auto* relay = static_cast<const ProgressRelay*>(context);
+        (*relay->progress)(relay->session->sentBytes, relay->session->totalBytes);
+        return percent;
+    }
+};
+
+}  // namespace
+
+bool pauseUnlessStopped(std::uint32_t milliseconds, const std::atomic<bool>* stop) {
+    const std::uint32_t start = tickCount();
+    for (;;) {
+        if (stop != nullptr && stop->load()) return false;
+        const std::uint32_t elapsed = ticksSince(start);
+        if (elapsed >= milliseconds) return true;
+        const std::uint32_t left = milliseconds - elapsed;
+        sleepMilliseconds(left < kPauseSliceMs ? left : kPauseSliceMs);
+    }
+}
+
+DeviceSession::DeviceSession(const std::string& portName, const std::atomic<bool>* stop)
+    : portName_(portName), stop_(stop), port_(createPortNamed(portName)), link_(nullptr) {
+    link_.stop = stop;
+    if (port_->handle == kInvalidPortHandle) {
+        openError_ = port_->openError;
+        closePort(port_);
+        port_ = nullptr;
+    }
+    link_.port = port_;
+}
+
+DeviceSession::~DeviceSession() { closePort(port_); }
+
+bool DeviceSession::isOpen() const { return port_ != nullptr; }
+
+bool DeviceSession::reopen() {
+    if (port_ == nullptr) {
+        // Closed after a refusal or a lost port: open it afresh by name.
+        port_ = createPortNamed(portName_);
+    }
+    port_ = reopenPort(port_);
+    link_.port = port_;
+    if (port_->handle != kInvalidPortHandle) return true;
+    openError_ = port_->openError;
+    closePort(port_);
+    port_ = nullptr;
+    link_.port = nullptr;
+    return false;
+}
+
+std::uint32_t DeviceSession::queryBootLoaderTwice() {
+    std::uint32_t version = kNoBootLoader;
+    if (queryBootVersion(&link_, version) == 0 || queryBootVersion(&link_, version) == 0) {
+        return version;
+    }
+    return kNoBootLoader;
+}
+
+DetectOutcome DeviceSession::detect() {
+    if (!reopen()) return DetectOutcome::PortNotReopened;
+
+    identity_.bootVersion = queryBootLoaderTwice();
+    identity_.hasVersionText = false;
+    identity_.versionText.clear();
+    if (!identity_.bootLoader()) {
+        if (const char* text = queryAppVersion(&link_)) {
+            identity_.hasVersionText = true;
+            identity_.versionText = text;
+        }
+    }
+    if (identity_.found()) return DetectOutcome::Found;
+    closePort(port_);
+    port_ = nullptr;
+    link_.port = nullptr;
+    return DetectOutcome::NothingAnswered;
+}
+
+SwitchOutcome DeviceSession::enterBootLoader() {
+    if (identity_.bootLoader()) return SwitchOutcome::InBootLoader;
+    // Silence and a port failure count as consent: a restarting device may not answer.
+    if (!requestBootLoader(&link_)) {
+        closePort(port_);
+        port_ = nullptr;
+        link_.port = nullptr;
+        return SwitchOutcome::Refused;
+    }
+    // Stopped during the pause: the caller sees the stop request.
+    if (!pauseUnlessStopped(kBootSwitchPauseMs, stop_)) return SwitchOutcome::NoBootLoader;
+    if (!reopen()) return SwitchOutcome::PortNotReopened;
+    identity_.bootVersion = queryBootLoaderTwice();
+    return identity_.bootLoader() ? SwitchOutcome::InBootLoader : SwitchOutcome::NoBootLoader;
+}
+
+int DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
+                            const TransferProgress& progress, std::int32_t& sentBytes) {
+    TransferSession session(port_);
+    session.link->stop = stop_;
+    ProgressRelay relay{&session, &progress};
+    const int result = transferImage(firstBlock, session, &relay, flags,
+                                     progress ? &ProgressRelay::forward : nullptr);
+    sentBytes = session.sentBytes;
+    return result;
+}
+
+void DeviceSession::disconnect() {
+    identity_ = DeviceIdentity{};
+    closePort(port_);
+    port_ = nullptr;
+    link_.port = nullptr;
+}

@@ -1,0 +1,40 @@
+// Runs quorvel-cli as a child process for a native test: its standard output
+// and error are collected, and every wait has a time limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct CliOutcome {
+    int status = -1;  // the exit status; -1 when it had to be killed
+    std::string out;
+    std::string err;
+    double cpuSeconds = 0;  // user and system time the program used
+};
+
+class CliProcess {
+  public:
+    explicit CliProcess(const std::vector<std::string>& arguments);
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // Collects output until standard error holds `text`; false after the time limit.
+    bool waitForError(const std::string& text, int timeoutMs);
+    void interrupt();  // SIGINT, as Ctrl-C sends it
+    // Waits for the end; after the time limit the program is killed (status -1).
+    CliOutcome finish(int timeoutMs);
+
+  private:
+    void collect(int waitMs);
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    CliOutcome outcome_;
+};
+
+// Runs the program to its end.
+CliOutcome runCli(const std::vector<std::string>& arguments, int timeoutMs = 60000);
