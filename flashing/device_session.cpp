@@ -37,8 +37,13 @@ bool pauseUnlessStopped(std::uint32_t milliseconds, const std::atomic<bool>* sto
     }
 }
 
-DeviceSession::DeviceSession(const std::string& portName, const std::atomic<bool>* stop)
-    : portName_(portName), stop_(stop), port_(createPortNamed(portName)), link_(nullptr) {
+DeviceSession::DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
+                             std::uint32_t bootSwitchPauseMs)
+    : portName_(portName),
+      stop_(stop),
+      bootSwitchPauseMs_(bootSwitchPauseMs),
+      port_(createPortNamed(portName)),
+      link_(nullptr) {
     link_.stop = stop;
     if (port_->handle == kInvalidPortHandle) {
         openError_ = port_->openError;
@@ -104,7 +109,7 @@ SwitchOutcome DeviceSession::enterBootLoader() {
         return SwitchOutcome::Refused;
     }
     // Stopped during the pause: the caller sees the stop request.
-    if (!pauseUnlessStopped(kBootSwitchPauseMs, stop_)) return SwitchOutcome::NoBootLoader;
+    if (!pauseUnlessStopped(bootSwitchPauseMs_, stop_)) return SwitchOutcome::NoBootLoader;
     if (!reopen()) return SwitchOutcome::PortNotReopened;
     identity_.bootVersion = queryBootLoaderTwice();
     return identity_.bootLoader() ? SwitchOutcome::InBootLoader : SwitchOutcome::NoBootLoader;

@@ -21,6 +21,13 @@ struct SerialPort;
 constexpr std::uint32_t kBootSwitchPauseMs = 3000;
 constexpr std::uint32_t kSettleAfterDownloadMs = 7000;
 
+// The two pauses of a job. Only tests that run hundreds of jobs shorten them,
+// against a simulated device that restarts and stores at once.
+struct FlashPauses {
+    std::uint32_t bootSwitchMs = kBootSwitchPauseMs;
+    std::uint32_t settleMs = kSettleAfterDownloadMs;
+};
+
 // Sleeps `milliseconds` in short slices; false as soon as `stop` is set.
 bool pauseUnlessStopped(std::uint32_t milliseconds, const std::atomic<bool>* stop);
 
@@ -43,7 +50,8 @@ using TransferProgress = std::function<void(std::int32_t sentBytes, std::int32_t
 class DeviceSession {
   public:
     // Opens the port: "COMn" by number, anything else as a device path.
-    DeviceSession(const std::string& portName, const std::atomic<bool>* stop);
+    DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
+                  std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -61,7 +69,7 @@ class DeviceSession {
     DetectOutcome detect();
 
     // Nothing when a boot loader is known. Otherwise asks the application to
-    // restart into its boot loader; if it agrees, pauses kBootSwitchPauseMs,
+    // restart into its boot loader; if it agrees, pauses (kBootSwitchPauseMs),
     // re-opens the port and asks the boot loader twice. The application's
     // version text is kept.
     SwitchOutcome enterBootLoader();
@@ -80,6 +88,7 @@ class DeviceSession {
 
     std::string portName_;
     const std::atomic<bool>* stop_;
+    std::uint32_t bootSwitchPauseMs_;
     SerialPort* port_ = nullptr;
     PortLink link_;
     int openError_ = 0;

@@ -43,7 +43,7 @@ bool transferLostPort(int code) {
 
 FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBlock,
                         std::uint32_t downloadFlags, const FlashEvents& events,
-                        const std::atomic<bool>* stop) {
+                        const std::atomic<bool>* stop, const FlashPauses& pauses) {
     FlashResult result;
     auto step = [&events](FlashStep which) {
         if (events.step) events.step(which);
@@ -52,7 +52,7 @@ FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBloc
         if (events.log) events.log(line);
     };
 
-    DeviceSession session(portName, stop);
+    DeviceSession session(portName, stop, pauses.bootSwitchMs);
     auto stopped = [&]() {
         if (!session.stopRequested()) return false;
         result.outcome = PortOutcome::Stopped;
@@ -117,7 +117,7 @@ FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBloc
     // The image is written; the device stores it before it is asked anything.
     log(kDownloadCompletedLine);
     step(FlashStep::Settling);
-    if (!pauseUnlessStopped(kSettleAfterDownloadMs, stop)) {
+    if (!pauseUnlessStopped(pauses.settleMs, stop)) {
         stopped();
         return result;
     }

@@ -63,7 +63,7 @@ bool transferLostPort(int code);
 
 FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBlock,
                         std::uint32_t downloadFlags, const FlashEvents& events,
-                        const std::atomic<bool>* stop);
+                        const std::atomic<bool>* stop, const FlashPauses& pauses = {});
 
 struct IdentifyResult {
     PortOutcome outcome = PortOutcome::PortNotOpened;
