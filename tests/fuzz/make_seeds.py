@@ -60,3 +60,17 @@ write("console", "long-lines", version + b"~Rv0000" + b"v" * 250 + b"\r\n")
 write("image_file", "empty", b"")
 write("image_file", "small", bytes(range(256)))
 write("image_file", "odd", b"\x01" * 1001)
+
+# Intel HEX: a good file with a gap and an extended address, and faulty ones.
+def record(kind, address, payload=b""):
+    raw = bytes([len(payload), address >> 8, address & 0xFF, kind]) + payload
+    checksum = (-sum(raw)) & 0xFF
+    return ":" + (raw + bytes([checksum])).hex().upper() + "\n"
+
+
+good = record(4, 0, b"\x00\x10") + record(0, 0x8000, bytes(range(16))) + record(0, 0x8010, b"\xAA" * 8) \
+    + record(0, 0x9000, b"\x55" * 4) + record(1, 0)
+write("intel_hex", "good", good.encode())
+write("intel_hex", "segment", (record(2, 0, b"\xF0\x00") + record(0, 0x8000, b"\x01\x02") + record(1, 0)).encode())
+write("intel_hex", "bad-checksum", (record(4, 0, b"\x00\x10") + ":0280000001020A\n" + record(1, 0)).encode())
+write("intel_hex", "outside", (record(0, 0x0000, b"\x01") + record(1, 0)).encode())
