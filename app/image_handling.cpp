@@ -61,14 +61,14 @@ void CQuorvelDlg::SetImageFile(const std::wstring& path) {
     m_areaSize = area.areaSize;
 
     switch (placement.outcome) {
-        case PlacementOutcome::Incompatible:
+        case ImageOutcome::Incompatible:
             MessageBox(L"Incompatible File", nullptr, MB_OK | MB_ICONINFORMATION);
             break;
-        case PlacementOutcome::WrongBlockSize:
+        case ImageOutcome::WrongBlockSize:
             MessageBox(L"Wrong Block Size", nullptr, MB_OK);
             break;
-        case PlacementOutcome::Loaded:
-        case PlacementOutcome::NotOpened:
+        case ImageOutcome::Loaded:
+        case ImageOutcome::NotOpened:
             break;
     }
 }

@@ -22,9 +22,9 @@ std::string transferCodeMeaning(int code) {
     switch (code) {
         case 0:
             return "written";
-        case kDataRefusedStatus2:
+        case kPacketDamaged:
             return "the device refused a data packet (status 2)";
-        case kDataRefusedStatus5:
+        case kPacketRejected:
             return "the device refused a data packet (status 5)";
         case kUnexpectedAcknowledgement:
             return "the device answered a packet unexpectedly";

@@ -29,8 +29,8 @@ bool transferLostPort(int code) {
     if (code > 0) return true;
     switch (code) {
         case 0:
-        case kDataRefusedStatus2:
-        case kDataRefusedStatus5:
+        case kPacketDamaged:
+        case kPacketRejected:
         case kUnexpectedAcknowledgement:
         case kBadNegotiation:
         case kNoStartReply:

@@ -14,7 +14,7 @@ struct AreaRow {
 
 // The four fixed areas tile the first 256 KiB of flash; CUSTOM has no extent.
 constexpr AreaRow kAreaRows[] = {
-    {L"CODE", AreaKind::Code, 0x8000u, kCodeAreaSize},
+    {L"CODE", AreaKind::Code, kCodeAreaBase, kCodeAreaSize},
     {L"OEM", AreaKind::Oem, 0x3CC00u, 0x3400},
     {L"PARAMETER", AreaKind::Parameter, 0x3C000u, 0xC00},
     {L"BOOT", AreaKind::Boot, 0x0u, 0x8000},

@@ -13,7 +13,8 @@ constexpr std::uint32_t kCodeAreaFlags = 0xA5A50000u;
 // Device addresses are the flash-relative base plus the flash's own start.
 constexpr std::uint32_t kFlashStartAddress = 0x100000u;
 
-// Largest image the CODE area holds (its fixed size).
+// The CODE area: its flash-relative base, and the largest image it holds.
+constexpr std::uint32_t kCodeAreaBase = 0x8000u;
 constexpr std::int32_t kCodeAreaSize = 0x34000;
 
 // The dialog state that choosing an area changes.

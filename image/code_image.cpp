@@ -35,20 +35,20 @@ CodeImage loadBinary(const std::wstring& path) {
     ImageBlock* head = nullptr;
     const PlacementResult placement = placeImageFile(path, fileSize, area, head);
     switch (placement.outcome) {
-        case PlacementOutcome::Loaded:
+        case ImageOutcome::Loaded:
             image.outcome = CodeImageOutcome::Loaded;
             image.blocks.emplace_back(placement.load.block);
             image.downloadFlags = area.downloadFlags;
             break;
-        case PlacementOutcome::NotOpened:
+        case ImageOutcome::NotOpened:
             image.outcome = CodeImageOutcome::CannotOpen;
             image.message = "cannot open the image file";
             break;
-        case PlacementOutcome::Incompatible:
+        case ImageOutcome::Incompatible:
             image.outcome = CodeImageOutcome::Incompatible;
             image.message = "Incompatible File";
             break;
-        case PlacementOutcome::WrongBlockSize:
+        case ImageOutcome::WrongBlockSize:
             image.outcome = CodeImageOutcome::WrongBlockSize;
             image.message = "Wrong Block Size";
             break;

@@ -28,11 +28,11 @@ LoadResult loadImageBlock(std::FILE* file, std::uint32_t targetAddress, std::int
     const std::int64_t size = seekToEnd(file);
     if (size < 0) return result;
     if (expectedSize != 0 && size != expectedSize) {
-        result.outcome = LoadOutcome::WrongBlockSize;
+        result.outcome = ImageOutcome::WrongBlockSize;
         return result;
     }
     if (size > std::numeric_limits<std::int32_t>::max()) {
-        result.outcome = LoadOutcome::TooLarge;
+        result.outcome = ImageOutcome::Incompatible;
         return result;
     }
 
@@ -45,7 +45,7 @@ LoadResult loadImageBlock(std::FILE* file, std::uint32_t targetAddress, std::int
     if (read != static_cast<std::size_t>(size) || std::ferror(file) != 0) return result;
 
     block->targetAddress = targetAddress;
-    result.outcome = LoadOutcome::Loaded;
+    result.outcome = ImageOutcome::Loaded;
     result.block = block.release();
     result.replaced = addBlock(head, result.block);
     return result;

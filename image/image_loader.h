@@ -7,15 +7,17 @@
 
 #include "image/image_block.h"
 
-enum class LoadOutcome {
+// How loading an image file for an area ended; its placement under the area's
+// size rule ends the same ways.
+enum class ImageOutcome {
     Loaded,          // the block was added
-    CannotOpen,      // the file could not be opened, measured or read whole: nothing to report
+    NotOpened,       // the file could not be opened, measured or read whole: nothing to report
+    Incompatible,    // larger than the area allows, or 2 GiB or more (beyond any block size)
     WrongBlockSize,  // the size differs from the non-zero expected size
-    TooLarge,        // 2 GiB or more: beyond any 32-bit block size
 };
 
 struct LoadResult {
-    LoadOutcome outcome = LoadOutcome::CannotOpen;
+    ImageOutcome outcome = ImageOutcome::NotOpened;
     ImageBlock* block = nullptr;     // the new block when Loaded
     ImageBlock* replaced = nullptr;  // the block it replaced in the list, if any
 };
@@ -26,7 +28,7 @@ LoadResult loadImageBlock(const std::wstring& path, std::uint32_t targetAddress,
                           std::int32_t expectedSize, ImageBlock*& head);
 
 // The same for a file already open for binary reading, which stays open. A
-// read that ends before the measured size is refused as CannotOpen: a shortened
+// read that ends before the measured size is refused as NotOpened: a shortened
 // image must never reach the device.
 LoadResult loadImageBlock(std::FILE* file, std::uint32_t targetAddress, std::int32_t expectedSize,
                           ImageBlock*& head);

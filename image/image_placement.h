@@ -8,15 +8,8 @@
 #include "image/area_table.h"
 #include "image/image_loader.h"
 
-enum class PlacementOutcome {
-    Loaded,
-    NotOpened,       // the loader could not open the file; nothing to report
-    Incompatible,    // larger than the area allows (also any file of 2 GiB or more)
-    WrongBlockSize,  // differs from the area's expected size
-};
-
 struct PlacementResult {
-    PlacementOutcome outcome = PlacementOutcome::NotOpened;
+    ImageOutcome outcome = ImageOutcome::NotOpened;
     LoadResult load;
 };
 

@@ -2,12 +2,6 @@
 
 #include <limits>
 
-namespace {
-
-constexpr std::uint32_t kCodeAreaBase = 0x8000u;
-
-}  // namespace
-
 SizeVerdict applySizeRule(std::int32_t fileSize, AreaState& state) {
     if (state.areaBase == kCodeAreaBase) {
         state.areaSize = fileSize;

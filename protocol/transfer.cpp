@@ -14,8 +14,8 @@ namespace {
 // Status words the device puts at offset 12 of its replies.
 constexpr std::uint32_t kStartReplyStatus = 14;
 constexpr std::uint32_t kDataAccepted = 0;
-constexpr std::uint32_t kDataStatus2 = 2;
-constexpr std::uint32_t kDataStatus5 = 5;
+constexpr std::uint32_t kDamagedStatus = 2;   // the packet arrived damaged
+constexpr std::uint32_t kRejectedStatus = 5;  // the packet does not fit the device
 constexpr std::uint32_t kBlockWritten = 9;
 constexpr std::uint32_t kBlockWrittenToo = 10;
 // Subject (offset 8) of the reply to an end packet.
@@ -123,10 +123,10 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
         switch (getU32(reply + kStatusOffset)) {
             case kDataAccepted:
                 break;
-            case kDataStatus2:
-                return kDataRefusedStatus2;
-            case kDataStatus5:
-                return kDataRefusedStatus5;
+            case kDamagedStatus:
+                return kPacketDamaged;
+            case kRejectedStatus:
+                return kPacketRejected;
             default:
                 return kUnexpectedAcknowledgement;
         }

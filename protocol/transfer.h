@@ -28,8 +28,8 @@ struct TransferSession {
 // during a block gives e - kBlockPortErrorOffset (so a silent device, kTimedOut,
 // gives -10001).
 constexpr int kBlockPortErrorOffset = 10000;
-constexpr int kDataRefusedStatus2 = -9978;         // a data packet acknowledged with status 2
-constexpr int kDataRefusedStatus5 = -9979;         // a data packet acknowledged with status 5
+constexpr int kPacketDamaged = -9978;   // the device found a data packet damaged (status 2)
+constexpr int kPacketRejected = -9979;  // the device rejected a data packet (status 5)
 constexpr int kUnexpectedAcknowledgement = -9997;  // other status, wrong end reply, or short reply
 constexpr int kBadNegotiation = -9999;  // packet too long, or no usable packet size announced
 constexpr int kNoStartReply = -10014;   // the reply after the go-ahead was not status 14

@@ -22,6 +22,8 @@ namespace {
 // A write that the peer does not drain for this long is reported as failed
 // instead of blocking for ever.
 constexpr std::uint32_t kWriteStallLimitMs = 20000;
+// A write the driver cannot take yet waits this long for room before it tries again.
+constexpr int kWriteWaitSliceMs = 100;
 
 std::string portPath(std::int32_t portNumber) {
     const char* dir = std::getenv("QUORVEL_PORT_DIR");
@@ -151,7 +153,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
             break;
         }
         pollfd waitFor{fd, POLLOUT, 0};
-        (void)poll(&waitFor, 1, 100);
+        (void)poll(&waitFor, 1, kWriteWaitSliceMs);
     }
     count = written;
     traceBytes(kWriteTracePrefix, data, written);

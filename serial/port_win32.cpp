@@ -154,10 +154,12 @@ std::string portErrorText(int error) {
 
 PortNameList enumeratePorts() {
     PortNameList names;
-    wchar_t target[1000];
+    // The device name a COM name maps to is not used, only whether it maps.
+    constexpr DWORD kTargetChars = 1000;
+    wchar_t target[kTargetChars];
     for (int number = 0; number <= kHighestListedPort; ++number) {
         const std::wstring name = L"COM" + std::to_wstring(number);
-        if (QueryDosDeviceW(name.c_str(), target, 1000) != 0) names.push_back(name);
+        if (QueryDosDeviceW(name.c_str(), target, kTargetChars) != 0) names.push_back(name);
     }
     return names;
 }

@@ -158,7 +158,6 @@ TEST(DevsimProcess, PacesRepliesAtTheBaudRateAfterTheLatency) {
     EXPECT_EQ(client.receive(8).size(), 8u);
     const auto elapsed = Clock::now() - sent;
     EXPECT_GE(elapsed, std::chrono::milliseconds(80 + 50 + 80));
-    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
 }
 
 TEST(DevsimProcess, StopsCleanlyOnSigtermAndRemovesItsPort) {

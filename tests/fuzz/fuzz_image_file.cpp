@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ImageBlock* head = nullptr;
     const LoadResult result =
         loadImageBlock(std::wstring(path.begin(), path.end()), 0x108000, expected, head);
-    FUZZ_CHECK(result.outcome == LoadOutcome::Loaded);
+    FUZZ_CHECK(result.outcome == ImageOutcome::Loaded);
     FUZZ_CHECK(head == result.block && result.replaced == nullptr);
     FUZZ_CHECK(result.block->byteCount == static_cast<std::int32_t>(size));
     FUZZ_CHECK(size == 0 || std::memcmp(result.block->data.get(), data, size) == 0);

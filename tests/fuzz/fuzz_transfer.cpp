@@ -24,8 +24,8 @@ int recordProgress(void*, std::int32_t percent) {
 bool documented(int result) {
     switch (result) {
         case 0:
-        case kDataRefusedStatus2:
-        case kDataRefusedStatus5:
+        case kPacketDamaged:
+        case kPacketRejected:
         case kUnexpectedAcknowledgement:
         case kBadNegotiation:
         case kNoStartReply:

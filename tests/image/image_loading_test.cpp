@@ -37,7 +37,7 @@ class ImageLoadingTest : public ::testing::Test {
 TEST_F(ImageLoadingTest, CodeImageOfTheFullAreaSizeBecomesOneBlockWithTheFileBytes) {
     const std::wstring path = files_.make("full.bin", 212992);
     const PlacementResult result = place(L"CODE", path, 212992);
-    ASSERT_EQ(result.outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(result.outcome, ImageOutcome::Loaded);
     ASSERT_EQ(head_, result.load.block);
     EXPECT_EQ(head_->targetAddress, 0x108000u);
     EXPECT_EQ(head_->byteCount, 212992);
@@ -50,12 +50,12 @@ TEST_F(ImageLoadingTest, CodeImageOfTheFullAreaSizeBecomesOneBlockWithTheFileByt
 
 TEST_F(ImageLoadingTest, CodeImageOneByteTooLargeIsRefusedAndTheEarlierBlockStays) {
     const std::wstring small = files_.make("small.bin", 100);
-    ASSERT_EQ(place(L"CODE", small, 100).outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(place(L"CODE", small, 100).outcome, ImageOutcome::Loaded);
     ImageBlock* earlier = head_;
 
     const std::wstring large = files_.make("large.bin", 212993);
     const PlacementResult result = place(L"CODE", large, 212993);
-    EXPECT_EQ(result.outcome, PlacementOutcome::Incompatible);
+    EXPECT_EQ(result.outcome, ImageOutcome::Incompatible);
     EXPECT_EQ(result.load.block, nullptr);
     EXPECT_EQ(head_, earlier);
     EXPECT_EQ(head_->next, nullptr);
@@ -64,31 +64,31 @@ TEST_F(ImageLoadingTest, CodeImageOneByteTooLargeIsRefusedAndTheEarlierBlockStay
 
 TEST_F(ImageLoadingTest, EmptyCodeImageGivesAnEmptyBlock) {
     const std::wstring path = files_.make("empty.bin", 0);
-    ASSERT_EQ(place(L"CODE", path, 0).outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(place(L"CODE", path, 0).outcome, ImageOutcome::Loaded);
     EXPECT_EQ(head_->byteCount, 0);
     EXPECT_EQ(head_->targetAddress, 0x108000u);
 }
 
 TEST_F(ImageLoadingTest, OemImageMustHaveExactlyTheAreaSize) {
     const std::wstring exact = files_.make("oem.bin", 13312);
-    ASSERT_EQ(place(L"OEM", exact, 13312).outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(place(L"OEM", exact, 13312).outcome, ImageOutcome::Loaded);
     EXPECT_EQ(addressesOf(head_), std::vector<std::uint32_t>{0x13CC00});
 
     const std::wstring longer = files_.make("oem-long.bin", 13313);
-    EXPECT_EQ(place(L"OEM", longer, 13313).outcome, PlacementOutcome::WrongBlockSize);
+    EXPECT_EQ(place(L"OEM", longer, 13313).outcome, ImageOutcome::WrongBlockSize);
     EXPECT_EQ(addressesOf(head_), std::vector<std::uint32_t>{0x13CC00});
     EXPECT_EQ(head_->byteCount, 13312);
 }
 
 TEST_F(ImageLoadingTest, SecondFileReplacesTheFirstAndBootAndCustomShareAnAddress) {
-    ASSERT_EQ(place(L"CODE", files_.make("a.bin", 10), 10).outcome, PlacementOutcome::Loaded);
-    ASSERT_EQ(place(L"CODE", files_.make("b.bin", 20), 20).outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(place(L"CODE", files_.make("a.bin", 10), 10).outcome, ImageOutcome::Loaded);
+    ASSERT_EQ(place(L"CODE", files_.make("b.bin", 20), 20).outcome, ImageOutcome::Loaded);
     EXPECT_EQ(addressesOf(head_), std::vector<std::uint32_t>{0x108000});
     EXPECT_EQ(head_->byteCount, 20);
 
-    ASSERT_EQ(place(L"BOOT", files_.make("boot.bin", 30), 30).outcome, PlacementOutcome::Loaded);
+    ASSERT_EQ(place(L"BOOT", files_.make("boot.bin", 30), 30).outcome, ImageOutcome::Loaded);
     ASSERT_EQ(place(L"CUSTOM", files_.make("custom.bin", 40), 40).outcome,
-              PlacementOutcome::Loaded);
+              ImageOutcome::Loaded);
     EXPECT_EQ(addressesOf(head_), (std::vector<std::uint32_t>{0x108000, 0x100000}));
     EXPECT_EQ(head_->next->byteCount, 40);
 }
@@ -96,12 +96,12 @@ TEST_F(ImageLoadingTest, SecondFileReplacesTheFirstAndBootAndCustomShareAnAddres
 TEST_F(ImageLoadingTest, UnexaminedFileInTheCodeAreaIsAWrongBlockSize) {
     // ShowFileInfo reports -1 when the file is held open by another program.
     const std::wstring path = files_.make("held.bin", 64);
-    EXPECT_EQ(place(L"CODE", path, -1).outcome, PlacementOutcome::WrongBlockSize);
+    EXPECT_EQ(place(L"CODE", path, -1).outcome, ImageOutcome::WrongBlockSize);
     EXPECT_EQ(head_, nullptr);
 }
 
 TEST_F(ImageLoadingTest, MissingFileLoadsNothingAndReportsNothing) {
-    EXPECT_EQ(place(L"CODE", files_.pathOf("absent.bin"), -1).outcome, PlacementOutcome::NotOpened);
+    EXPECT_EQ(place(L"CODE", files_.pathOf("absent.bin"), -1).outcome, ImageOutcome::NotOpened);
     EXPECT_EQ(head_, nullptr);
 }
 
@@ -112,12 +112,12 @@ TEST_F(ImageLoadingTest, FilesOfTwoGibibytesOrMoreAreRefusedWithoutAllocating) {
     ASSERT_EQ(truncate(narrow.c_str(), 0x100000000LL + 5), 0);
 
     // Its low 32 bits would read as 5: the saturated size is refused in CODE.
-    EXPECT_EQ(place(L"CODE", path, 0x7FFFFFFF).outcome, PlacementOutcome::Incompatible);
+    EXPECT_EQ(place(L"CODE", path, 0x7FFFFFFF).outcome, ImageOutcome::Incompatible);
     // BOOT expects the saturated size, which the real size does not match.
-    EXPECT_EQ(place(L"BOOT", path, 0x7FFFFFFF).outcome, PlacementOutcome::WrongBlockSize);
+    EXPECT_EQ(place(L"BOOT", path, 0x7FFFFFFF).outcome, ImageOutcome::WrongBlockSize);
     // Even with no size expected the loader never takes it.
     ImageBlock* head = nullptr;
-    EXPECT_EQ(loadImageBlock(path, 0x100000, 0, head).outcome, LoadOutcome::TooLarge);
+    EXPECT_EQ(loadImageBlock(path, 0x100000, 0, head).outcome, ImageOutcome::Incompatible);
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(head_, nullptr);
 }
@@ -155,7 +155,7 @@ TEST(ImageReading, AFileReadShortOrWithAnErrorIsNotLoadedAndTheEarlierBlockStays
     ImageBlock* head = nullptr;
     ShortStream whole{5000, 5000, false};
     std::FILE* file = whole.open();
-    ASSERT_EQ(loadImageBlock(file, 0x108000, 0, head).outcome, LoadOutcome::Loaded);
+    ASSERT_EQ(loadImageBlock(file, 0x108000, 0, head).outcome, ImageOutcome::Loaded);
     std::fclose(file);
     ImageBlock* earlier = head;
     ASSERT_NE(earlier, nullptr);
@@ -166,7 +166,7 @@ TEST(ImageReading, AFileReadShortOrWithAnErrorIsNotLoadedAndTheEarlierBlockStays
         file = stream.open();
         const LoadResult result = loadImageBlock(file, 0x108000, 0, head);
         std::fclose(file);
-        EXPECT_EQ(result.outcome, LoadOutcome::CannotOpen)
+        EXPECT_EQ(result.outcome, ImageOutcome::NotOpened)
             << stream.available << " of " << stream.claimed << " bytes, read fails "
             << stream.readFails;
         EXPECT_EQ(result.block, nullptr);

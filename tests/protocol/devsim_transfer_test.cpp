@@ -143,8 +143,8 @@ struct FaultCase {
 
 TEST(DevsimTransfer, InjectedFaultsGiveTheirResultCodes) {
     const std::vector<FaultCase> cases{
-        {{"--fault", "data-status=2@2"}, kDataRefusedStatus2},
-        {{"--fault", "data-status=5@1"}, kDataRefusedStatus5},
+        {{"--fault", "data-status=2@2"}, kPacketDamaged},
+        {{"--fault", "data-status=5@1"}, kPacketRejected},
         {{"--fault", "data-status=7@3"}, kUnexpectedAcknowledgement},
         {{"--fault", "goahead-status=15"}, kNoStartReply},
         {{"--fault", "end-status=3"}, kUnexpectedAcknowledgement},

@@ -65,7 +65,6 @@ TEST(RealTimers, SilentOrIncompleteRepliesEndAfterThreeSeconds) {
     EXPECT_TRUE(accepted);  // silence counts as consent
     for (long long elapsed : {versionMs, appMs, switchMs}) {
         EXPECT_GE(elapsed, 3000);
-        EXPECT_LT(elapsed, 4500);
     }
 }
 

@@ -267,8 +267,8 @@ struct DataReplyCase {
 TEST_F(TransferTest, DataAcknowledgementFailuresStopTheBlock) {
     addBlock(0x108000, 600);
     const std::vector<DataReplyCase> cases{
-        {"status 2", acknowledgement(1, 2), kDataRefusedStatus2},
-        {"status 5", acknowledgement(1, 5), kDataRefusedStatus5},
+        {"status 2", acknowledgement(1, 2), kPacketDamaged},
+        {"status 5", acknowledgement(1, 5), kPacketRejected},
         {"status 7", acknowledgement(1, 7), kUnexpectedAcknowledgement},
         {"short acknowledgement", devicePacket(2, 0), kUnexpectedAcknowledgement},
         {"long acknowledgement", devicePacket(2, 3, {1, 0}), kBadNegotiation},
@@ -305,7 +305,7 @@ TEST_F(TransferTest, SecondBlockFailureFollowsAWrittenFirstBlock) {
     std::vector<PtyPeer::Step> steps = blockScript(16, normalNegotiation(64), {120});
     steps.push_back({8, normalNegotiation(64)});
     steps.push_back({120, acknowledgement(1, 2)});
-    EXPECT_EQ(transferWith(steps), kDataRefusedStatus2);
+    EXPECT_EQ(transferWith(steps), kPacketDamaged);
     ASSERT_EQ(packets.size(), 6u);
     EXPECT_EQ(packets[3], kEndPacketBytes);
     EXPECT_EQ(packets[4], kBlockStartBytes);

@@ -95,7 +95,8 @@ TEST_F(Win32PortTest, EmptyReadReturnsAtOnceAndRepliesArrive) {
     const std::uint32_t start = tickCount();
     EXPECT_EQ(readBytes(port, reply, count), 0);
     EXPECT_EQ(count, 0u);
-    EXPECT_LT(ticksSince(start), 100u);
+    // Not a timing bound: a read that waited would block for far longer.
+    EXPECT_LT(ticksSince(start), 2000u);
 
     // The boot loader's version request, answered by an 8-byte frame.
     const unsigned char request[8] = {0x00, 0x00, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00};
