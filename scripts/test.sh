@@ -19,6 +19,7 @@ cleanup() {
     rm -rf "$logs"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 presets=(linux sanitize windows)
 fuzz_seconds=30
