@@ -31,8 +31,11 @@ head -c 65536 /dev/urandom >"$work/sample.bin"
 
 if [ "$mode" = cli ]; then
     echo "quorvel-cli against a simulated device on COM5 (its port link is in $work)."
+    # Paced at the real line rate unless told otherwise, so the progress can be seen.
+    pace=(--baud 115200)
+    for option in "$@"; do [ "$option" = --baud ] && pace=(); done
     build/linux/tools/devsim/devsim --link "$work/com5" --flash "$work/flash.bin" \
-        --transcript "$work/transcript.txt" --boot-delay 500 "$@" >"$work/devsim.out" &
+        --transcript "$work/transcript.txt" --boot-delay 500 "${pace[@]}" "$@" >"$work/devsim.out" &
     devsim_pid=$!
     trap 'kill $devsim_pid 2>/dev/null; wait $devsim_pid 2>/dev/null; rm -rf "$work"' EXIT
     for _ in $(seq 1 100); do
