@@ -27,18 +27,8 @@ bool transferLostPort(int code) {
     // port error e arrives as e - 10000, except silence (kTimedOut), and
     // except where it coincides with a code of the device's refusals.
     if (code > 0) return true;
-    switch (code) {
-        case 0:
-        case kPacketDamaged:
-        case kPacketRejected:
-        case kUnexpectedAcknowledgement:
-        case kBadNegotiation:
-        case kNoStartReply:
-        case kTimedOut - kBlockPortErrorOffset:
-            return false;
-        default:
-            return code > -kBlockPortErrorOffset;
-    }
+    if (code == 0 || isDeviceFailure(code)) return false;
+    return code > -kBlockPortErrorOffset;
 }
 
 FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBlock,

@@ -153,6 +153,20 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
     return 0;
 }
 
+bool isDeviceFailure(int result) {
+    switch (result) {
+        case kPacketDamaged:
+        case kPacketRejected:
+        case kUnexpectedAcknowledgement:
+        case kBadNegotiation:
+        case kNoStartReply:
+        case kTimedOut - kBlockPortErrorOffset:
+            return true;
+        default:
+            return false;
+    }
+}
+
 int transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
                   std::uint32_t flags, ProgressCallback progress) {
     const int status = sendCommand(session.link.get(), kStartCommand, flags);

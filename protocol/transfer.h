@@ -34,6 +34,10 @@ constexpr int kUnexpectedAcknowledgement = -9997;  // other status, wrong end re
 constexpr int kBadNegotiation = -9999;  // packet too long, or no usable packet size announced
 constexpr int kNoStartReply = -10014;   // the reply after the go-ahead was not status 14
 
+// True for the fixed results that come from the device's answers or its
+// silence, as opposed to success and to a failed port call.
+bool isDeviceFailure(int result);
+
 // Packet sizes in words (header included) that a block accepts from the device:
 // at least one data word per packet, and a buffer of at most 64 KiB.
 constexpr std::uint32_t kMinPacketWords = 6;

@@ -22,19 +22,8 @@ int recordProgress(void*, std::int32_t percent) {
 }
 
 bool documented(int result) {
-    switch (result) {
-        case 0:
-        case kPacketDamaged:
-        case kPacketRejected:
-        case kUnexpectedAcknowledgement:
-        case kBadNegotiation:
-        case kNoStartReply:
-        case kTimedOut - kBlockPortErrorOffset:
-        case EIO - kBlockPortErrorOffset:  // the reply stream ended: the line hung up
-            return true;
-        default:
-            return false;
-    }
+    // EIO: the reply stream ended, which the in-memory port reports as a hang-up.
+    return result == 0 || isDeviceFailure(result) || result == EIO - kBlockPortErrorOffset;
 }
 
 std::unique_ptr<ImageBlock> makeBlock(std::uint32_t address, std::int32_t bytes) {
