@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the tests.
-#   scripts/test.sh                         everything: the native, sanitizer and
-#                                           Windows presets, and the fuzz targets
-#                                           (30 s each, beside the Wine tests)
+#   scripts/test.sh                         everything: the format check, the
+#                                           native, sanitizer and Windows presets,
+#                                           and the fuzz targets (30 s each,
+#                                           beside the Wine tests)
 #   scripts/test.sh PRESET [ctest options]  one preset, for instance
 #                                           scripts/test.sh windows -R gui_download
 set -euo pipefail
@@ -38,6 +39,9 @@ run_tests() {
 }
 
 status=0
+if [ -n "$fuzz_seconds" ]; then
+    scripts/check-format.sh || status=1
+fi
 for preset in "${presets[@]}"; do
     case $preset in
     linux | sanitize)
