@@ -13,3 +13,12 @@ extern CQuorvelDlg* g_mainDialog;
 // may be called from the download worker.
 void BeginBusy();
 void EndBusy();
+
+// A busy period for the lifetime of the object.
+class BusyPeriod {
+public:
+    BusyPeriod() { BeginBusy(); }
+    ~BusyPeriod() { EndBusy(); }
+    BusyPeriod(const BusyPeriod&) = delete;
+    BusyPeriod& operator=(const BusyPeriod&) = delete;
+};

@@ -1,44 +1,39 @@
 // The main dialog's connection to the device: the port list, the online button,
-// opening the port and finding out what runs on the device.
+// opening the port and showing what runs on the device. The steps themselves
+// (re-open, detection, boot switch) are the device session's.
 #include <cstdlib>
-#include <cstring>
-#include <cwchar>
 #include <vector>
 
 #include "app/busy.h"
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
 #include "app/to_wide.h"
-#include "platform/platform.h"
-#include "protocol/boot_packet.h"
-#include "protocol/console.h"
+#include "flashing/device_identity.h"
+#include "serial/serial_port.h"
 
 namespace {
 
-constexpr std::uint32_t kBootSwitchPauseMs = 3000;
-
-// Two tries: a boot loader may miss the first query while it settles.
-std::uint32_t queryBootLoaderTwice(PortLink& link) {
-    std::uint32_t version = CQuorvelDlg::kNoBootLoader;
-    if (queryBootVersion(&link, version) == 0 || queryBootVersion(&link, version) == 0) {
-        return version;
-    }
-    return CQuorvelDlg::kNoBootLoader;
-}
-
-// "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
-std::wstring bootLoaderLabel(std::uint32_t version) {
-    wchar_t label[32];
-    std::swprintf(label, sizeof label / sizeof label[0], L"boot v%i.%i.%i.%i",
-                  static_cast<int>((version >> 24) & 0x0F),
-                  static_cast<int>((version >> 16) & 0x0F), static_cast<int>((version >> 8) & 0x0F),
-                  static_cast<int>(version & 0x0F));
-    return label;
-}
+constexpr std::size_t kComPrefixLength = 3;  // "COM"
 
 std::wstring selectedPortName(const CComboBox& portList) {
     const int selection = portList.GetCurSel();
     return selection >= 0 ? portList.GetLBText(selection) : std::wstring();
+}
+
+// "COM" and the number, read as _wtoi reads it (0 without digits).
+std::int32_t portNumberOf(const std::wstring& name) {
+    return name.size() >= kComPrefixLength ? _wtoi(name.c_str() + kComPrefixLength) : 0;
+}
+
+// The status label's text: the boot loader's version, or the application's
+// version text converted from the thread's code page. After a boot switch the
+// identity keeps the application's text beside the boot loader's version.
+std::wstring deviceLabel(const DeviceIdentity& identity) {
+    if (identity.bootLoader()) return WidenAscii(bootLoaderLabel(identity.bootVersion));
+    std::vector<wchar_t> wide(identity.versionText.size() + 1, L'\0');
+    const wchar_t* label = ToWide(identity.versionText.c_str(), wide.data(),
+                                  static_cast<int>(wide.size()), CP_THREAD_ACP);
+    return label != nullptr ? label : L"";
 }
 
 }  // namespace
@@ -78,108 +73,75 @@ void CQuorvelDlg::OnBnClickedOnline() {
 }
 
 void CQuorvelDlg::ConnectDevice(bool connect) {
-    CWinApp* app = AfxGetApp();
-    app->BeginWaitCursor();
+    const WaitCursorScope waitCursor(*AfxGetApp());
     if (!connect) {
-        m_bootVersion = kNoBootLoader;
-        m_versionText = nullptr;
         GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
         GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
-        closePort(m_port);
-        m_port = nullptr;
-        LogPrintf(this, L"disconnected.\n");
-        app->RestoreWaitCursor();
-        app->EndWaitCursor();
+        m_device.reset();
+        LogText(this, WidenAscii(kDisconnectedLine));
         return;
     }
 
     const std::wstring name = selectedPortName(CComboBox(GetDlgItem(IDC_PORT_LIST)));
-    // "COM" and the number: the number is read as _wtoi reads it (0 without digits).
-    const int number = name.size() >= 3 ? _wtoi(name.c_str() + 3) : 0;
-    m_port = createPort(number);
-    if (m_port->handle == kInvalidPortHandle) {
-        closePort(m_port);
-        m_port = nullptr;
-        ShowNoDeviceMessage();
-        app->EndWaitCursor();
+    m_device.reset();
+    m_device = std::make_unique<DeviceSession>(createPort(portNumberOf(name)), nullptr);
+    if (!m_device->isOpen()) {
+        DropPort();
         return;
     }
-
-    DetectDevice();
-    if (m_bootVersion != kNoBootLoader || m_versionText != nullptr) {
-        LogPrintf(this, L"connected.\n");
-    }
-    app->RestoreWaitCursor();
-    app->EndWaitCursor();
+    if (DetectDevice()) LogText(this, WidenAscii(kConnectedLine));
 }
 
-void CQuorvelDlg::DetectDevice() {
-    CWinApp* app = AfxGetApp();
-    app->BeginWaitCursor();
-    m_port = reopenPort(m_port);
-    if (m_port->handle == kInvalidPortHandle) {
-        closePort(m_port);
-        m_port = nullptr;
-        ShowNoDeviceMessage();
-        app->RestoreWaitCursor();
-        app->EndWaitCursor();
-        return;
+bool CQuorvelDlg::DetectDevice() {
+    const WaitCursorScope waitCursor(*AfxGetApp());
+    switch (m_device->detect()) {
+        case DetectOutcome::Found:
+            break;
+        case DetectOutcome::PortNotReopened:
+            DropPort();
+            return false;
+        case DetectOutcome::NothingAnswered:
+            DropPort();
+            GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
+            GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
+            return false;
     }
-
-    m_deviceLink.port = m_port;
-    m_bootVersion = queryBootLoaderTwice(m_deviceLink);
-    m_versionText = nullptr;
-    if (m_bootVersion == kNoBootLoader) m_versionText = queryAppVersion(&m_deviceLink);
-
-    if (m_bootVersion == kNoBootLoader && m_versionText == nullptr) {
-        ShowNoDeviceMessage();
-        closePort(m_port);
-        m_port = nullptr;
-        GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
-        GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
-        app->EndWaitCursor();
-        return;
-    }
-
-    if (m_versionText != nullptr) {
-        std::vector<wchar_t> wide(std::strlen(m_versionText) + 1, L'\0');
-        const wchar_t* label =
-            ToWide(m_versionText, wide.data(), static_cast<int>(wide.size()), CP_THREAD_ACP);
-        GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(label != nullptr ? label : L"");
-    } else {
-        GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(bootLoaderLabel(m_bootVersion));
-    }
+    GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(deviceLabel(m_device->identity()));
     GetDlgItem(IDC_ONLINE).SetWindowText(L"online");
-    app->RestoreWaitCursor();
-    app->EndWaitCursor();
+    return true;
+}
+
+void CQuorvelDlg::DropPort() {
+    m_device.reset();
+    ShowNoDeviceMessage();
 }
 
 void CQuorvelDlg::ShowNoDeviceMessage() {
-    MessageBox(L"The comport is wrong or the device is off. \n", nullptr,
-               MB_OK | MB_ICONINFORMATION);
+    MessageBox(WidenAscii(kNoDeviceMessage).c_str(), nullptr, MB_OK | MB_ICONINFORMATION);
 }
 
-int CQuorvelDlg::DetectAfterBootSwitch() {
-    BeginBusy();
-    sleepMilliseconds(kBootSwitchPauseMs);
-    m_port = reopenPort(m_port);
-    if (m_port->handle == kInvalidPortHandle) {
-        closePort(m_port);
-        m_port = nullptr;
-        ShowNoDeviceMessage();
-        EndBusy();
-        return -1;
+void CQuorvelDlg::EnterBootLoader() {
+    if (m_device->identity().bootLoader()) return;
+
+    const WaitCursorScope waitCursor(*AfxGetApp());
+    if (!m_device->requestBootLoaderSwitch()) {
+        m_device.reset();
+        MessageBox(WidenAscii(kCheckCableMessage).c_str(), nullptr, MB_OK | MB_ICONINFORMATION);
+        return;
     }
 
-    m_deviceLink.port = m_port;
-    m_bootVersion = queryBootLoaderTwice(m_deviceLink);
-    // The application's version text stays: the download job reads it afterwards.
-    if (m_bootVersion == kNoBootLoader) {
-        ShowNoDeviceMessage();
-        EndBusy();
-        return -1;
+    const BusyPeriod busy;
+    switch (m_device->findBootLoaderAfterSwitch()) {
+        case SwitchOutcome::InBootLoader:
+            GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(deviceLabel(m_device->identity()));
+            break;
+        case SwitchOutcome::PortNotReopened:
+        case SwitchOutcome::Refused:
+            DropPort();
+            break;
+        case SwitchOutcome::NoBootLoader:
+            // The port stays open: the next DOWNLOAD asks the application again.
+            ShowNoDeviceMessage();
+            break;
     }
-    GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(bootLoaderLabel(m_bootVersion));
-    EndBusy();
-    return 0;
 }

@@ -4,34 +4,37 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include <cstring>
-#include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <string>
 
 #include "app/busy.h"
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
+#include "app/to_wide.h"
+#include "flashing/device_identity.h"
 #include "image/block_list.h"
 #include "platform/platform.h"
-#include "protocol/console.h"
-#include "protocol/transfer.h"
 
 namespace {
 
-constexpr std::uint32_t kSettleAfterDownloadMs = 7000;
 constexpr const wchar_t* kCloseDuringDownloadQuestion =
     L"A download is running. Closing now leaves the device half-written.\n\nClose anyway?";
 constexpr const wchar_t* kNoImageMessage = L"No image is loaded. \nLoad a binary file first.\n";
 
-// "The download could not be started: <system text> (error N).\n"
-std::wstring StartFailureMessage(DWORD error) {
+// The system's text for an error, as FormatMessage gives it; empty if it has none.
+std::wstring SystemErrorText(DWORD error) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring reason = length > 0 ? std::wstring(text, length) : std::wstring();
-    if (text != nullptr) ::LocalFree(text);
+    const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, &::LocalFree);
+    return length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+// "The download could not be started: <system text> (error N).\n"
+std::wstring StartFailureMessage(DWORD error) {
+    std::wstring reason = SystemErrorText(error);
     // The system's text ends in a full stop and a line break; the message adds its own.
     while (!reason.empty() && (std::iswspace(reason.back()) || reason.back() == L'.')) {
         reason.pop_back();
@@ -51,7 +54,7 @@ constexpr int kControlsLockedForDownload[] = {IDC_DOWNLOAD, IDC_PORT_LIST, IDC_L
 void CQuorvelDlg::OnBnClickedDownload() {
     // A press that reaches the handler while a worker runs is refused.
     if (IsDownloading()) return;
-    if (m_port == nullptr) {
+    if (m_device == nullptr) {
         // Offline, or the port was released after a refused boot switch.
         ShowNoDeviceMessage();
         return;
@@ -65,14 +68,14 @@ void CQuorvelDlg::OnBnClickedDownload() {
     }
 
     EnterBootLoader();
-    if (m_bootVersion == kNoBootLoader) return;  // the failure has been shown
+    // A failed switch has been shown.
+    if (m_device == nullptr || !m_device->identity().bootLoader()) return;
 
     LockControlsForDownload();
     m_shownPercent = -1;
     m_downloading = true;
-    m_worker = AfxBeginThread(&CQuorvelDlg::DownloadThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0,
-                              nullptr);
-    if (m_worker == nullptr) {
+    if (AfxBeginThread(&CQuorvelDlg::DownloadThreadProc, this, THREAD_PRIORITY_NORMAL, 0, 0,
+                       nullptr) == nullptr) {
         // Told while the controls are still locked, as a failed transfer is.
         MessageBox(StartFailureMessage(::GetLastError()).c_str(), nullptr,
                    MB_OK | MB_ICONINFORMATION);
@@ -81,53 +84,25 @@ void CQuorvelDlg::OnBnClickedDownload() {
     }
 }
 
-void CQuorvelDlg::EnterBootLoader() {
-    if (m_bootVersion != kNoBootLoader) return;
-
-    CWinApp* app = AfxGetApp();
-    app->BeginWaitCursor();
-    m_deviceLink.port = m_port;
-    const bool accepted = requestBootLoader(&m_deviceLink);
-    if (accepted) {
-        DetectAfterBootSwitch();
-        app->RestoreWaitCursor();
-        app->EndWaitCursor();
-        return;
-    }
-    MessageBox(L"check cable.\n", nullptr, MB_OK | MB_ICONINFORMATION);
-    closePort(m_port);
-    m_port = nullptr;
-    app->EndWaitCursor();
-}
-
 UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
     auto* dialog = static_cast<CQuorvelDlg*>(param);
-    BeginBusy();
+    const BusyPeriod busy;
 
-    int status;
-    {
-        TransferSession session(dialog->m_port);
-        status = transferImage(dialog->m_blockList, session, dialog, dialog->m_downloadFlags,
-                               &CQuorvelDlg::ShowProgress);
-    }
-
+    const int status = dialog->m_device->transfer(dialog->m_blockList, dialog->m_downloadFlags,
+                                                  &CQuorvelDlg::ShowProgress, dialog);
     if (status != 0) {
-        wchar_t message[64];
-        std::swprintf(message, sizeof message / sizeof message[0], L"Communication Error \n%i",
-                      status);
-        dialog->MessageBox(message, nullptr, MB_OK | MB_ICONINFORMATION);
+        dialog->MessageBox(WidenAscii(communicationErrorMessage(status)).c_str(), nullptr,
+                           MB_OK | MB_ICONINFORMATION);
         dialog->UnlockControlsAfterDownload(false);
         dialog->m_downloading = false;
-        EndBusy();
         return 0xFFFFFFFFu;
     }
 
-    LogPrintf(dialog, L"download completed. please wait ...\n");
+    LogText(dialog, WidenAscii(kDownloadCompletedLine));
     sleepMilliseconds(kSettleAfterDownloadMs);
-    if (dialog->m_versionText != nullptr && std::strncmp(dialog->m_versionText, "bl-", 3) == 0) {
-        dialog->DetectDevice();
-    }
-    LogPrintf(dialog, L"finished.\n");
+    // The application's text is still the one from before the boot switch.
+    if (redetectsAfterDownload(dialog->m_device->identity())) dialog->DetectDevice();
+    LogText(dialog, WidenAscii(kFinishedLine));
     dialog->ConnectDevice(false);
     CWnd online = dialog->GetDlgItem(IDC_ONLINE);
     online.SetWindowText(L"offline");
@@ -136,7 +111,6 @@ UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
     dialog->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, 0);
     dialog->UnlockControlsAfterDownload(true);
     dialog->m_downloading = false;
-    EndBusy();
     return 0;
 }
 
@@ -150,7 +124,6 @@ int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
     }
     return percent;
 }
-
 void CQuorvelDlg::LockControlsForDownload() {
     m_focusBeforeDownload = ::GetFocus();
     m_onlineEnabledBeforeDownload = GetDlgItem(IDC_ONLINE).IsWindowEnabled();

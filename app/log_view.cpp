@@ -1,9 +1,5 @@
 #include "app/log_view.h"
 
-#include <cstdarg>
-#include <cwchar>
-#include <vector>
-
 #include "app/core/log_text.h"
 #include "app/quorvel_dlg.h"
 #include "app/resource.h"
@@ -38,31 +34,13 @@ private:
     HWND edit_;
 };
 
-// The Microsoft run-time's formatter, where "%s" in a wide format takes a wide string.
-std::wstring formatWide(const wchar_t* format, va_list arguments) {
-    std::vector<wchar_t> buffer(256);
-    for (;;) {
-        va_list attempt;
-        va_copy(attempt, arguments);
-        const int written = _vsnwprintf(buffer.data(), buffer.size() - 1, format, attempt);
-        va_end(attempt);
-        if (written >= 0) return std::wstring(buffer.data(), static_cast<std::size_t>(written));
-        if (buffer.size() >= (1u << 24)) return std::wstring();
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 }  // namespace
 
 void AppendText(HWND pane, const std::wstring& text) {
     EditPane editPane(pane);
-    appendText(editPane, text);
+    appendWithinLimit(editPane, text);
 }
 
-void LogPrintf(CQuorvelDlg* dialog, const wchar_t* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    const std::wstring text = formatWide(format, arguments);
-    va_end(arguments);
+void LogText(CQuorvelDlg* dialog, const std::wstring& text) {
     AppendText(dialog->GetDlgItem(IDC_LOG).m_hWnd, text);
 }

@@ -1,5 +1,5 @@
-// The log pane's services: appending text to a multi-line edit pane, and
-// formatted lines for the main dialog's log.
+// The log pane's services: appending text to a multi-line edit pane, and lines
+// for the main dialog's log.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,5 @@ class CQuorvelDlg;
 // step is a message to the pane.
 void AppendText(HWND pane, const std::wstring& text);
 
-// Formats with the wide printf conversions ("%i", "%s" for a wide string, ...)
-// and appends the result to the log pane.
-void LogPrintf(CQuorvelDlg* dialog, const wchar_t* format, ...);
+// Appends `text` to the main dialog's log pane.
+void LogText(CQuorvelDlg* dialog, const std::wstring& text);

@@ -13,7 +13,8 @@ BOOL CQuorvelApp::InitInstance() {
     CWinApp::InitInstance();
     AfxEnableControlContainer();
 
-    auto* shellManager = new CShellManager;
+    // For the open-file dialog, as long as the dialog runs.
+    const CShellManager shellManager;
 
     // Names where settings would live; the program keeps none.
     SetRegistryKey(L"로컬 응용 프로그램 마법사에서 생성된 응용 프로그램");
@@ -21,8 +22,6 @@ BOOL CQuorvelApp::InitInstance() {
     CQuorvelDlg dialog;
     m_pMainWnd = &dialog;
     dialog.DoModal();
-
-    delete shellManager;
     m_pMainWnd = nullptr;
     return FALSE;
 }

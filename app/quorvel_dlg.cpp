@@ -6,11 +6,13 @@
 
 #include "app/about_dlg.h"
 #include "app/busy.h"
+#include "serial/serial_port.h"
 
 namespace {
 
 constexpr const wchar_t* kCaption = L"DOWNLOAD ";
 constexpr const wchar_t* kVersion = L"4.0";
+constexpr int kMenuTextCapacity = 128;  // the about item's text, terminator included
 
 }  // namespace
 
@@ -18,7 +20,8 @@ CQuorvelDlg::CQuorvelDlg() : CDialogEx(IDD_QUORVEL_DIALOG) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
 }
 
-// The port, the blocks and a running worker are left to the end of the process.
+// The blocks are left to the end of the process; no worker runs any more (a
+// close during a download ends the process at once).
 CQuorvelDlg::~CQuorvelDlg() = default;
 
 const MessageMap& CQuorvelDlg::GetMessageMap() const {
@@ -44,9 +47,9 @@ BOOL CQuorvelDlg::OnInitDialog() {
     CDialogEx::OnInitDialog();
 
     HMENU systemMenu = GetSystemMenu(FALSE);
-    wchar_t aboutText[128];
+    wchar_t aboutText[kMenuTextCapacity];
     if (systemMenu != nullptr &&
-        ::LoadStringW(AfxGetInstanceHandle(), IDS_ABOUTBOX, aboutText, 128) > 0) {
+        ::LoadStringW(AfxGetInstanceHandle(), IDS_ABOUTBOX, aboutText, kMenuTextCapacity) > 0) {
         ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
     }
@@ -58,8 +61,6 @@ BOOL CQuorvelDlg::OnInitDialog() {
     g_mainDialog = this;
     m_blockList = nullptr;
     m_downloadFlags = 0;
-    m_bootVersion = kNoBootLoader;
-    m_versionText = nullptr;
 
     FillPortList();
 

@@ -3,13 +3,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/framework/afxwin.h"
 #include "app/resource.h"
+#include "flashing/device_session.h"
 #include "image/image_block.h"
-#include "protocol/port_link.h"
-#include "serial/serial_port.h"
 
 class CQuorvelDlg : public CDialogEx {
   public:
@@ -22,15 +22,10 @@ class CQuorvelDlg : public CDialogEx {
     void ApplyArea();
     void SetImageFile(const std::wstring& path);
 
-    // m_bootVersion when no boot loader is identified.
-    static constexpr std::uint32_t kNoBootLoader = 0xFFFFFFFFu;
-
     // Device connection: connect (true) or disconnect (false); detection of
-    // what runs on the device; re-detection after a boot switch (0 when a boot
-    // loader answered, -1 otherwise).
+    // what runs on the device (true when something answered).
+    bool DetectDevice();
     void ConnectDevice(bool connect);
-    void DetectDevice();
-    int DetectAfterBootSwitch();
 
     // Download job: the boot switch when needed, the worker thread and its
     // progress function (context: the dialog).
@@ -78,20 +73,16 @@ class CQuorvelDlg : public CDialogEx {
 
     // "The comport is wrong or the device is off." in a message box.
     void ShowNoDeviceMessage();
+    // Closes the port, forgets the device and shows the no-device message.
+    void DropPort();
 
     // Fills the port list with the ports present; the list sorts them itself.
     void FillPortList();
 
     std::uint32_t m_downloadFlags = 0;
-    std::uint32_t m_bootVersion = kNoBootLoader;
-    // Points into m_deviceLink's version reply, which the next query replaces.
-    const char* m_versionText = nullptr;
     ImageBlock* m_blockList = nullptr;
-    SerialPort* m_port = nullptr;
-    // The link of the user-interface thread's exchanges with the device; it
-    // keeps the console replies between them.
-    PortLink m_deviceLink{nullptr};
-    CWinThread* m_worker = nullptr;
+    // The open port and what answered on it; null while no port is open.
+    std::unique_ptr<DeviceSession> m_device;
     std::wstring m_imagePath;
     std::int32_t m_imageFileSize = 0;
     std::uint32_t m_areaBase = 0;

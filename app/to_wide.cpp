@@ -6,3 +6,5 @@ wchar_t* ToWide(const char* text, wchar_t* buffer, int capacity, UINT codePage) 
     if (::MultiByteToWideChar(codePage, 0, text, -1, buffer, capacity) == 0) return nullptr;
     return buffer;
 }
+
+std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }

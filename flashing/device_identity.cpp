@@ -2,6 +2,17 @@
 
 #include <cstdio>
 
+namespace {
+
+constexpr char kRedetectPrefix[] = "bl-";
+
+}  // namespace
+
+bool redetectsAfterDownload(const DeviceIdentity& identity) {
+    return identity.hasVersionText &&
+           identity.versionText.compare(0, sizeof kRedetectPrefix - 1, kRedetectPrefix) == 0;
+}
+
 std::string bootLoaderLabel(std::uint32_t version) {
     char label[32];
     std::snprintf(label, sizeof label, "boot v%i.%i.%i.%i", static_cast<int>((version >> 24) & 0x0F),

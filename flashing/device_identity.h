@@ -17,6 +17,10 @@ struct DeviceIdentity {
     bool found() const { return bootLoader() || hasVersionText; }
 };
 
+// True when the application's text begins "bl-": such a device is detected
+// again after a successful download.
+bool redetectsAfterDownload(const DeviceIdentity& identity);
+
 // "boot v%i.%i.%i.%i" from the low four bits of each byte, most significant first.
 std::string bootLoaderLabel(std::uint32_t version);
 

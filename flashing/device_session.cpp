@@ -39,10 +39,16 @@ bool pauseUnlessStopped(std::uint32_t milliseconds, const std::atomic<bool>* sto
 
 DeviceSession::DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
                              std::uint32_t bootSwitchPauseMs)
-    : portName_(portName),
+    : DeviceSession(createPortNamed(portName), stop, bootSwitchPauseMs) {
+    portName_ = portName;
+}
+
+DeviceSession::DeviceSession(SerialPort* port, const std::atomic<bool>* stop,
+                             std::uint32_t bootSwitchPauseMs)
+    : portName_(port->path.empty() ? "COM" + std::to_string(port->portNumber) : port->path),
       stop_(stop),
       bootSwitchPauseMs_(bootSwitchPauseMs),
-      port_(createPortNamed(portName)),
+      port_(port),
       link_(nullptr) {
     link_.stop = stop;
     if (port_->handle == kInvalidPortHandle) {
@@ -101,13 +107,20 @@ DetectOutcome DeviceSession::detect() {
 
 SwitchOutcome DeviceSession::enterBootLoader() {
     if (identity_.bootLoader()) return SwitchOutcome::InBootLoader;
+    if (!requestBootLoaderSwitch()) return SwitchOutcome::Refused;
+    return findBootLoaderAfterSwitch();
+}
+
+bool DeviceSession::requestBootLoaderSwitch() {
     // Silence and a port failure count as consent: a restarting device may not answer.
-    if (!requestBootLoader(&link_)) {
-        closePort(port_);
-        port_ = nullptr;
-        link_.port = nullptr;
-        return SwitchOutcome::Refused;
-    }
+    if (requestBootLoader(&link_)) return true;
+    closePort(port_);
+    port_ = nullptr;
+    link_.port = nullptr;
+    return false;
+}
+
+SwitchOutcome DeviceSession::findBootLoaderAfterSwitch() {
     // Stopped during the pause: the caller sees the stop request.
     if (!pauseUnlessStopped(bootSwitchPauseMs_, stop_)) return SwitchOutcome::NoBootLoader;
     if (!reopen()) return SwitchOutcome::PortNotReopened;
@@ -124,6 +137,13 @@ int DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
                                      progress ? &ProgressRelay::forward : nullptr);
     sentBytes = session.sentBytes;
     return result;
+}
+
+int DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
+                            ProgressCallback progress, void* context) {
+    TransferSession session(port_);
+    session.link->stop = stop_;
+    return transferImage(firstBlock, session, context, flags, progress);
 }
 
 void DeviceSession::disconnect() {

@@ -12,6 +12,7 @@
 #include "flashing/device_identity.h"
 #include "image/image_block.h"
 #include "protocol/port_link.h"
+#include "protocol/transfer.h"
 
 struct SerialPort;
 
@@ -52,6 +53,10 @@ class DeviceSession {
     // Opens the port: "COMn" by number, anything else as a device path.
     DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
                   std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
+    // Takes over a port record the caller created (open or not), and re-opens
+    // it later the way it was opened.
+    DeviceSession(SerialPort* port, const std::atomic<bool>* stop,
+                  std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
     ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
@@ -73,11 +78,19 @@ class DeviceSession {
     // re-opens the port and asks the boot loader twice. The application's
     // version text is kept.
     SwitchOutcome enterBootLoader();
+    // enterBootLoader's two halves, for a caller that marks the pause: the
+    // request (false when refused, the port then closed), and the pause with
+    // the boot loader's re-detection.
+    bool requestBootLoaderSwitch();
+    SwitchOutcome findBootLoaderAfterSwitch();
 
     // Sends the blocks from `firstBlock` on with `flags`; the transfer's
     // result code. `sentBytes` is the data acknowledged before it returned.
     int transfer(const ImageBlock* firstBlock, std::uint32_t flags, const TransferProgress& progress,
                  std::int32_t& sentBytes);
+    // The same, telling `progress` the percentage acknowledged after every data packet.
+    int transfer(const ImageBlock* firstBlock, std::uint32_t flags, ProgressCallback progress,
+                 void* context);
 
     // Forgets the device and closes the port.
     void disconnect();

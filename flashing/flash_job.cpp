@@ -1,7 +1,6 @@
 #include "flashing/flash_job.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
@@ -14,10 +13,6 @@ void portNotOpened(Result& result, int osError) {
     result.outcome = portInUse(osError) ? PortOutcome::PortInUse : PortOutcome::PortNotOpened;
     result.osError = osError;
     result.message = kNoDeviceMessage;
-}
-
-bool beginsBl(const DeviceIdentity& identity) {
-    return identity.hasVersionText && std::strncmp(identity.versionText.c_str(), "bl-", 3) == 0;
 }
 
 }  // namespace
@@ -112,7 +107,7 @@ FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBloc
         return result;
     }
     // The application's text is still the one from before the boot switch.
-    if (beginsBl(result.before)) {
+    if (redetectsAfterDownload(result.before)) {
         step(FlashStep::Redetecting);
         const DetectOutcome again = session.detect();
         if (stopped()) return result;

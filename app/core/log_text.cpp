@@ -2,6 +2,12 @@
 
 #include <climits>
 
+namespace {
+
+constexpr int kLineBreakLength = 2;  // CR LF
+
+}  // namespace
+
 std::wstring withCarriageReturns(const std::wstring& text) {
     std::wstring converted;
     converted.reserve(text.size() + text.size() / 8);
@@ -12,7 +18,7 @@ std::wstring withCarriageReturns(const std::wstring& text) {
     return converted;
 }
 
-void appendText(TextPane& pane, const std::wstring& text) {
+void appendWithinLimit(TextPane& pane, const std::wstring& text) {
     const std::wstring converted = withCarriageReturns(text);
     const long long added = static_cast<long long>(converted.size());
     int length = pane.textLength();
@@ -24,7 +30,7 @@ void appendText(TextPane& pane, const std::wstring& text) {
         const long long lastToGo = length + added - limit - 1;
         const int index = lastToGo > INT_MAX ? INT_MAX : static_cast<int>(lastToGo);
         const int start = pane.lineIndex(pane.lineFromChar(index));
-        const int end = start + pane.lineLength(start) + 2;
+        const int end = start + pane.lineLength(start) + kLineBreakLength;
         pane.setSelection(0, end);
         pane.clearSelection();
         length = pane.textLength();

@@ -26,4 +26,4 @@ std::wstring withCarriageReturns(const std::wstring& text);
 
 // Appends at the end of the pane, first dropping whole lines from the top when
 // the text would not fit the pane's limit, and leaves the caret after it in view.
-void appendText(TextPane& pane, const std::wstring& text);
+void appendWithinLimit(TextPane& pane, const std::wstring& text);

@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <cstdint>
+#include <memory>
 
 ThreadCreator afxThreadCreator = &_beginthreadex;
 
@@ -19,17 +20,19 @@ unsigned __stdcall CWinThread::Start(void* self) {
 
 CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority,
                            UINT stackSize, DWORD createFlags, LPSECURITY_ATTRIBUTES security) {
-    auto* thread = new CWinThread(procedure, parameter);
+    auto owned = std::make_unique<CWinThread>(procedure, parameter);
     // Always created suspended, so that the object is complete before it runs.
     unsigned threadId = 0;
-    const std::uintptr_t handle = afxThreadCreator(security, stackSize, CWinThread::Start, thread,
-                                                   CREATE_SUSPENDED, &threadId);
+    const std::uintptr_t handle = afxThreadCreator(security, stackSize, CWinThread::Start,
+                                                   owned.get(), CREATE_SUSPENDED, &threadId);
     if (handle == 0) {
         const DWORD error = ::GetLastError();
-        delete thread;
+        owned.reset();
         ::SetLastError(error);
         return nullptr;
     }
+    // From here the thread owns its object (or the caller, without auto-delete).
+    CWinThread* thread = owned.release();
     thread->m_hThread = reinterpret_cast<HANDLE>(handle);
     thread->m_nThreadID = threadId;
     ::SetThreadPriority(thread->m_hThread, priority);

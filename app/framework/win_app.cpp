@@ -77,12 +77,6 @@ const wchar_t* AfxGetAppName() {
     return theApplication != nullptr ? theApplication->m_appName.c_str() : L"";
 }
 
-int AfxMessageBox(const wchar_t* text, UINT type) {
-    CWnd* mainWindow = AfxGetMainWnd();
-    return ::MessageBoxW(mainWindow != nullptr ? mainWindow->m_hWnd : nullptr, text,
-                         AfxGetAppName(), type);
-}
-
 void AfxEnableControlContainer() {
     if (!oleInitialized) oleInitialized = SUCCEEDED(::OleInitialize(nullptr));
 }

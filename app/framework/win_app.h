@@ -26,7 +26,6 @@ public:
 
     // Names the registry key for the application's settings; none are kept.
     void SetRegistryKey(const wchar_t* key) { m_registryKey = key; }
-    const std::wstring& GetRegistryKey() const { return m_registryKey; }
 
     HICON LoadIcon(UINT resourceId) const;
 
@@ -50,9 +49,6 @@ CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
 const wchar_t* AfxGetAppName();
-
-// A message box owned by the main window, captioned with the application's name.
-int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 
 // Prepares the user-interface thread to host OLE controls (initialises OLE on it).
 void AfxEnableControlContainer();

@@ -16,7 +16,6 @@ public:
 
     // The child with the given control id (its handle is null if there is none).
     CWnd GetDlgItem(int id) const { return CWnd(::GetDlgItem(m_hWnd, id)); }
-    int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
 
     std::wstring GetWindowText() const;
     void SetWindowText(const std::wstring& text) const { ::SetWindowTextW(m_hWnd, text.c_str()); }

@@ -1,11 +1,12 @@
 // The pane services on real Win32 controls, under Wine: the append rule against
-// an edit control's own line and limit handling, LogPrintf's conversions, and
-// ToWide.
+// an edit control's own line and limit handling, the log pane, ToWide, and the
+// wait cursor of nested scopes and busy periods.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
+#include "app/busy.h"
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
 #include "app/to_wide.h"
@@ -61,13 +62,45 @@ TEST_F(EditPaneTest, TextLongerThanTheLimitLeavesWhatTheControlAdmits) {
     EXPECT_EQ(textOf(edit_), L"0123456789");
 }
 
-TEST_F(EditPaneTest, LogPrintfFormatsWideConversionsIntoTheLogPane) {
+TEST_F(EditPaneTest, LogTextGoesToTheDialogsLogPane) {
     CQuorvelDlg dialog;
     dialog.m_hWnd = parent_;
-    LogPrintf(&dialog, L"%s %i bytes left @%08x\n", L"block", -3, 0x108000);
-    LogPrintf(&dialog, L"connected.\n");
-    EXPECT_EQ(textOf(edit_), L"block -3 bytes left @00108000\r\nconnected.\r\n");
+    LogText(&dialog, L"connected.\n");
+    LogText(&dialog, WidenAscii("disconnected.\n"));
+    EXPECT_EQ(textOf(edit_), L"connected.\r\ndisconnected.\r\n");
     dialog.m_hWnd = nullptr;
+}
+
+// The wait cursor shows from the first scope or busy period until the last
+// one ends, whatever the nesting; an unmatched end does not use up a later begin.
+TEST(WaitCursor, ShowsUntilTheLastScopeOrBusyPeriodEnds) {
+    const HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT);
+    const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+    CQuorvelDlg dialog;
+    g_mainDialog = &dialog;
+    {
+        const WaitCursorScope outer(testApplication);
+        EXPECT_EQ(GetCursor(), wait);
+        {
+            const BusyPeriod busy;
+            {
+                const BusyPeriod nested;
+                const WaitCursorScope inner(testApplication);
+            }
+            EXPECT_EQ(GetCursor(), wait) << "an inner end keeps the wait cursor";
+        }
+        EXPECT_EQ(GetCursor(), wait) << "the busy period's end keeps the outer scope's wait";
+    }
+    EXPECT_EQ(GetCursor(), arrow);
+
+    EndBusy();
+    testApplication.EndWaitCursor();
+    {
+        const BusyPeriod busy;
+        EXPECT_EQ(GetCursor(), wait) << "unmatched ends left nothing owed";
+    }
+    EXPECT_EQ(GetCursor(), arrow);
+    g_mainDialog = nullptr;
 }
 
 TEST(ToWide, ConvertsWithTheGivenCodePage) {

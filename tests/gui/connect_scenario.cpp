@@ -60,10 +60,9 @@ int connectScenario(const std::wstring& exe) {
     check(probe::itemEnabled(dialog, IDC_ONLINE), "a selected port enables the online button");
     std::size_t mark = device.mark();
     click(dialog, IDC_ONLINE);
-    // The boot-loader queries go unanswered first: the detection is under way.
-    Sleep(1000);
-    const HCURSOR wait = currentCursor();
-    check(wait != arrow, "the wait cursor shows while the device is detected");
+    // The boot-loader queries go unanswered for seconds: the detection is under way.
+    check(probe::waitUntil([&] { return currentCursor() != arrow; }, kStepTimeoutMs),
+          "the wait cursor shows while the device is detected");
     check(waitForItemText(dialog, IDC_ONLINE, L"online", kDetectTimeoutMs),
           "the application firmware answers");
     checkConnection(dialog, "AppOnline", L"online", L"1.2.3\r\n");

@@ -1,7 +1,7 @@
 // Downloads into the simulated device through the dialog: from the application
-// firmware (with the boot switch), from the boot loader, a refused packet and
-// the retry, a version text beginning "bl-", and a device that falls silent in
-// the middle of the transfer.
+// firmware (with the boot switch); a refused packet and the retry, then a
+// device that falls silent in the middle of the transfer; a version text
+// beginning "bl-".
 #include <windows.h>
 
 #include "dialog_state.h"
@@ -39,6 +39,38 @@ HWND waitForFailureBox(HWND dialog, DWORD timeoutMs) {
     return box;
 }
 
+// The device falls silent in the middle of a transfer: the worker gives up
+// after 20 s without a byte, and the dialog stays online and usable.
+void checkSilentDevice(HWND dialog, SimulatedDevice& device, HCURSOR arrow) {
+    check(device.command("mode app") && device.command("fault hangup@5"),
+          "the device restarts into its application and will fall silent at packet 5");
+    if (!connectDevice(dialog, device, L"1.2.3\r\n")) return;
+    const std::wstring logBefore = logText(dialog);
+
+    click(dialog, IDC_DOWNLOAD);
+    if (!waitForDownloadStart(dialog)) return;
+    const DWORD start = GetTickCount();
+    const HWND box = waitForFailureBox(dialog, kSilenceTimeoutMs);
+    const DWORD waited = GetTickCount() - start;
+    report(box != nullptr && waited >= kSilenceLimitMs - 500,
+           "the transfer gives up after 20 s of silence", std::to_string(waited) + " ms");
+    answerMessageBox(dialog, L"Communication Error \n-10001");
+
+    check(
+        probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
+        "the download ends");
+    checkConnection(dialog, "SwitchedOnline after the silence", L"online", kBootLabel);
+    checkDownloadControls(dialog, true, "after the silence");
+    check(probe::itemEnabled(dialog, IDC_ONLINE), "after the silence: online button enabled");
+    checkText(logText(dialog), logBefore, "after the silence: nothing logged");
+    check(dialogCursor(dialog) == arrow, "after the silence: the arrow is back");
+
+    click(dialog, IDC_ONLINE);
+    check(waitForLogEnding(dialog, L"disconnected.\r\n", kStepTimeoutMs),
+          "the dialog is usable: the online button disconnects from SwitchedOnline");
+    checkConnection(dialog, "Offline", L"offline", L"no device");
+}
+
 }  // namespace
 
 int downloadFromAppScenario(const std::wstring& exe) {
@@ -60,16 +92,18 @@ int downloadFromAppScenario(const std::wstring& exe) {
     click(dialog, IDC_DOWNLOAD);
     check(device.waitForLine(mark, "app rx ~dboot", kStepTimeoutMs), "\"~dboot\" is sent");
     // The user-interface thread pauses 3000 ms before it asks for the boot loader.
-    Sleep(1000);
+    check(probe::waitUntil([&] { return currentCursor() != arrow; }, kStepTimeoutMs),
+          "the wait cursor shows during the boot switch");
     const HCURSOR wait = currentCursor();
-    check(wait != arrow, "the wait cursor shows during the boot switch");
     check(waitForItemText(dialog, IDC_DEVICE_STATUS, kBootLabel, kStepTimeoutMs),
           "after the pause the boot loader is found");
     checkConnection(dialog, "SwitchedOnline", L"online", kBootLabel);
     if (!waitForDownloadStart(dialog)) return failures();
     checkDownloadControls(dialog, false, "during the download");
     check(!probe::itemEnabled(dialog, IDC_ONLINE), "during the download: online button disabled");
-    check(dialogCursor(dialog) == wait, "during the download: the wait cursor shows");
+    // The worker begins its busy period once it runs, a moment after the lock.
+    check(probe::waitUntil([&] { return dialogCursor(dialog) == wait; }, kStepTimeoutMs),
+          "during the download: the wait cursor shows");
 
     ProgressWatch watch;
     const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch, L"download-progress");
@@ -96,48 +130,10 @@ int downloadFromAppScenario(const std::wstring& exe) {
     return failures();
 }
 
-int downloadFromBootScenario(const std::wstring& exe) {
+int downloadFailuresScenario(const std::wstring& exe) {
     SimulatedDevice device;
     if (!check(device.ready(), "the simulated device is given")) return failures();
-    QuorvelSession session(exe, L"QuorvelDownloadBoot");
-    if (!session.ready()) return failures() + 1;
-    HWND dialog = session.dialog();
-
-    // No image loaded: not even the start command goes out.
-    if (!connectDevice(dialog, device, kBootLabel)) return failures();
-    checkDownloadRefused(dialog, device, "BootOnline without an image", kNoImageMessage, L"online",
-                         kBootLabel);
-
-    // The boot loader is known: the transfer is the first thing on the wire.
-    const ImageFile image(60000);
-    if (!loadImage(session, image)) return failures();
-    const std::wstring logBefore = logText(dialog);
-    const std::size_t mark = device.mark();
-    const DWORD start = GetTickCount();
-    click(dialog, IDC_DOWNLOAD);
-    ProgressWatch watch;
-    const bool completed = watchTransfer(dialog, kTransferTimeoutMs, watch);
-    const DWORD completedAt = GetTickCount();
-    const std::size_t completedMark = device.mark();
-    if (!check(completed, "the transfer completes")) return failures();
-    note("unpaced, DOWNLOAD to \"download completed\" took " + std::to_string(completedAt - start) +
-         " ms for " + std::to_string(image.size()) + " bytes");
-    const std::vector<std::string> lines = device.linesSince(mark);
-    check(!lines.empty() && lines.front().rfind("boot rx start", 0) == 0 &&
-              device.countSince(mark, "app rx") == 0,
-          "no \"~dboot\": the start command comes first");
-    check(watch.movedBetween && watch.neverFell && watch.highest == 100,
-          "the progress bar rises to 100");
-    // Connected in its boot loader, the device has no version text to query.
-    checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
-    checkFlashHolds(device, image);
-    return failures();
-}
-
-int downloadErrorScenario(const std::wstring& exe) {
-    SimulatedDevice device;
-    if (!check(device.ready(), "the simulated device is given")) return failures();
-    QuorvelSession session(exe, L"QuorvelDownloadError");
+    QuorvelSession session(exe, L"QuorvelDownloadFailures");
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
     const ImageFile image(60000);
@@ -185,6 +181,7 @@ int downloadErrorScenario(const std::wstring& exe) {
           "the retry sends the transfer alone, without a boot switch");
     checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
     checkFlashHolds(device, image);
+    checkSilentDevice(dialog, device, arrow);
     return failures();
 }
 
@@ -222,44 +219,6 @@ int downloadBlScenario(const std::wstring& exe) {
     check(device.command("fault silent"), "the device falls silent after the transfer");
     if (!check(completed, "the second transfer completes")) return failures();
     checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 2, kNoDeviceMessage});
-    return failures();
-}
-
-int downloadSilentScenario(const std::wstring& exe) {
-    SimulatedDevice device;
-    if (!check(device.ready(), "the simulated device is given")) return failures();
-    QuorvelSession session(exe, L"QuorvelDownloadSilent");
-    if (!session.ready()) return failures() + 1;
-    HWND dialog = session.dialog();
-    const ImageFile image(2000);
-    if (!loadImage(session, image) || !connectDevice(dialog, device, L"1.2.3\r\n")) {
-        return failures();
-    }
-    const HCURSOR arrow = dialogCursor(dialog);
-    const std::wstring logBefore = logText(dialog);
-
-    click(dialog, IDC_DOWNLOAD);
-    if (!waitForDownloadStart(dialog)) return failures();
-    const DWORD start = GetTickCount();
-    const HWND box = waitForFailureBox(dialog, kSilenceTimeoutMs);
-    const DWORD waited = GetTickCount() - start;
-    report(box != nullptr && waited >= kSilenceLimitMs - 500,
-           "the transfer gives up after 20 s of silence", std::to_string(waited) + " ms");
-    answerMessageBox(dialog, L"Communication Error \n-10001");
-
-    check(
-        probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
-        "the download ends");
-    checkConnection(dialog, "SwitchedOnline after the silence", L"online", kBootLabel);
-    checkDownloadControls(dialog, true, "after the silence");
-    check(probe::itemEnabled(dialog, IDC_ONLINE), "after the silence: online button enabled");
-    checkText(logText(dialog), logBefore, "after the silence: nothing logged");
-    check(dialogCursor(dialog) == arrow, "after the silence: the arrow is back");
-
-    click(dialog, IDC_ONLINE);
-    check(waitForLogEnding(dialog, L"disconnected.\r\n", kStepTimeoutMs),
-          "the dialog is usable: the online button disconnects from SwitchedOnline");
-    checkConnection(dialog, "Offline", L"offline", L"no device");
     return failures();
 }
 

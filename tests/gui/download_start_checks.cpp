@@ -23,11 +23,28 @@ std::uintptr_t failingThreadCreator(void*, unsigned, unsigned(__stdcall*)(void*)
     return 0;
 }
 
+// Selects the simulated device's port (in its boot loader) and presses the
+// online button, as a user would; the online button's text then reads `state`.
+bool pressOnline(HWND window, const wchar_t* state) {
+    const wchar_t* number = _wgetenv(L"QUORVEL_DEVICE_COM");
+    const std::wstring port = L"COM" + std::wstring(number != nullptr ? number : L"");
+    HWND portList = probe::item(window, IDC_PORT_LIST);
+    const LRESULT index =
+        probe::send(portList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                    reinterpret_cast<LPARAM>(port.c_str()));
+    probe::send(portList, CB_SETCURSEL, static_cast<WPARAM>(index));
+    probe::send(window, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE),
+                reinterpret_cast<LPARAM>(portList));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ONLINE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(probe::item(window, IDC_ONLINE)));
+    return probe::waitUntil([&] { return probe::itemText(window, IDC_ONLINE) == state; },
+                            kStepTimeoutMs);
+}
+
 void startWithoutThread(TestDialog& dialog) {
     HWND window = dialog.m_hWnd;
     HWND areaList = probe::item(window, IDC_AREA_LIST);
-    SerialPort port;  // never opened: no worker runs to use it
-    dialog.SetBootLoaderOnline(&port, 0x12340AFF);
+    if (!pressOnline(window, L"online")) return check(false, "the boot loader comes online");
     afxThreadCreator = failingThreadCreator;
 
     // Pressed without moving the focus, which stays on the area list.
@@ -51,7 +68,7 @@ void startWithoutThread(TestDialog& dialog) {
           "the focus is back on the control that had it");
 
     afxThreadCreator = &_beginthreadex;
-    dialog.SetBootLoaderOnline(nullptr, CQuorvelDlg::kNoBootLoader);
+    check(pressOnline(window, L"offline"), "the device goes offline again");
 }
 
 void chooseFileWhileDownloadStarts(TestDialog& dialog, const std::wstring& path) {

@@ -289,10 +289,12 @@ bool noMessageBoxFor(HWND dialog, DWORD forMs) {
 
 std::vector<std::wstring> presentPorts() {
     std::vector<std::wstring> names;
-    wchar_t target[1000];
-    for (int number = 0; number <= 254; ++number) {
+    constexpr int kHighestPort = 254;      // as the dialog's port list looks
+    constexpr DWORD kTargetCapacity = 1000;  // the target itself is not used
+    wchar_t target[kTargetCapacity];
+    for (int number = 0; number <= kHighestPort; ++number) {
         const std::wstring name = L"COM" + std::to_wstring(number);
-        if (QueryDosDeviceW(name.c_str(), target, 1000) != 0) names.push_back(name);
+        if (QueryDosDeviceW(name.c_str(), target, kTargetCapacity) != 0) names.push_back(name);
     }
     return names;
 }

@@ -1,7 +1,8 @@
-// One download at a time: while the worker runs, stray presses of DOWNLOAD, the
-// online button, the port list and "Load Binary File" change nothing, and
-// closing the dialog asks first ("No" keeps it, "Yes" ends the program at once
-// and leaves the port free).
+// Downloads from the boot loader, one at a time: without an image DOWNLOAD sends
+// nothing; with one the transfer is the first thing on the wire; while the
+// worker runs, stray presses of DOWNLOAD, the online button, the port list and
+// "Load Binary File" change nothing, and closing the dialog asks first ("No"
+// keeps it, "Yes" ends the program at once and leaves the port free).
 #include <windows.h>
 
 #include <string>
@@ -72,10 +73,12 @@ int oneDownloadScenario(const std::wstring& exe) {
     if (!session.ready()) return failures() + 1;
     HWND dialog = session.dialog();
     HWND portList = probe::item(dialog, IDC_PORT_LIST);
+    // No image loaded: not even the start command goes out.
+    if (!connectDevice(dialog, device, kBootLabel)) return failures();
+    checkDownloadRefused(dialog, device, "BootOnline without an image", kNoImageMessage, L"online",
+                         kBootLabel);
     const ImageFile image(60000);
-    if (!loadImage(session, image) || !connectDevice(dialog, device, kBootLabel)) {
-        return failures();
-    }
+    if (!loadImage(session, image)) return failures();
 
     const std::wstring logBefore = logText(dialog);
     const std::vector<std::wstring> ports = probe::comboItems(portList);
@@ -106,9 +109,13 @@ int oneDownloadScenario(const std::wstring& exe) {
     const DWORD completedAt = GetTickCount();
     const std::size_t completedMark = device.mark();
     if (!check(completed, "the transfer completes undisturbed")) return failures();
-    check(device.countSince(mark, "boot rx start") == 1 &&
-              device.countSince(mark, "boot rx version-request") == 0,
-          "one transfer went out, and nothing else");
+    const std::vector<std::string> lines = device.linesSince(mark);
+    check(!lines.empty() && lines.front().rfind("boot rx start", 0) == 0 &&
+              device.countSince(mark, "boot rx start") == 1 &&
+              device.countSince(mark, "boot rx version-request") == 0 &&
+              device.countSince(mark, "app rx") == 0,
+          "the boot loader being known, one transfer went out first, and nothing else");
+    check(watch.neverFell && watch.highest == 100, "the progress bar rises to 100");
     checkSuccessSteps(dialog, device, completedAt, completedMark, {logBefore, 0, nullptr});
     checkFlashHolds(device, image);
 

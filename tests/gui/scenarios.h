@@ -14,10 +14,9 @@ int openFileScenario(const std::wstring& exe);
 // Against the simulated device of scripts/with-device.sh.
 int connectScenario(const std::wstring& exe);
 int downloadFromAppScenario(const std::wstring& exe);
-int downloadFromBootScenario(const std::wstring& exe);
-int downloadErrorScenario(const std::wstring& exe);
+// A refused data packet and the retry, then a device silent mid-transfer.
+int downloadFailuresScenario(const std::wstring& exe);
 int downloadBlScenario(const std::wstring& exe);
-int downloadSilentScenario(const std::wstring& exe);
 int bootSwitchScenario(const std::wstring& exe);
 int oneDownloadScenario(const std::wstring& exe);
 // Paced at 115 200 baud: prints the time of a 212 992-byte download beside
