@@ -4,6 +4,6 @@
 #include "app/framework/afxwin.h"
 
 class CAboutDlg : public CDialogEx {
-public:
+  public:
     CAboutDlg();
 };

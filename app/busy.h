@@ -16,7 +16,7 @@ void EndBusy();
 
 // A busy period for the lifetime of the object.
 class BusyPeriod {
-public:
+  public:
     BusyPeriod() { BeginBusy(); }
     ~BusyPeriod() { EndBusy(); }
     BusyPeriod(const BusyPeriod&) = delete;

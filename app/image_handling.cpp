@@ -56,7 +56,8 @@ void CQuorvelDlg::SetImageFile(const std::wstring& path) {
 
     AreaState area{m_downloadFlags, m_areaBase, m_areaSize};
     // A block this replaces stays allocated: a running transfer may still walk it.
-    const PlacementResult placement = placeImageFile(m_imagePath, m_imageFileSize, area, m_blockList);
+    const PlacementResult placement =
+        placeImageFile(m_imagePath, m_imageFileSize, area, m_blockList);
     m_downloadFlags = area.downloadFlags;
     m_areaSize = area.areaSize;
 

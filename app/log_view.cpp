@@ -8,7 +8,7 @@ namespace {
 
 // A multi-line edit control as a TextPane.
 class EditPane : public TextPane {
-public:
+  public:
     explicit EditPane(HWND edit) : edit_(edit) {}
 
     int textLength() const override { return ::GetWindowTextLengthW(edit_); }
@@ -27,7 +27,7 @@ public:
         send(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     }
 
-private:
+  private:
     LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
         return ::SendMessageW(edit_, message, wParam, lParam);
     }

@@ -4,7 +4,7 @@
 #include "app/framework/afxwin.h"
 
 class CQuorvelApp : public CWinApp {
-public:
+  public:
     CQuorvelApp() = default;
     BOOL InitInstance() override;
 };

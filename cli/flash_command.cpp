@@ -64,9 +64,9 @@ std::string resultLine(const std::string& port, const FlashResult& result) {
                describeDevice(result.after);
     }
     if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
-    std::string line = port + ": failed (exit status " +
-                       std::to_string(exitStatusFor(result.outcome)) + "): " +
-                       failureDetail(result.outcome, result.message, result.osError, result.code);
+    std::string line =
+        port + ": failed (exit status " + std::to_string(exitStatusFor(result.outcome)) +
+        "): " + failureDetail(result.outcome, result.message, result.osError, result.code);
     if (result.transferred) line += "; " + std::string(figures) + " before the failure";
     return line;
 }
@@ -118,7 +118,8 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         if (options.json) {
             const Json document = {{"image", describeImage(options.imagePath, image)},
                                    {"ports", Json::array()}};
-            std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+            std::printf("%s\n",
+                        document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
         }
         return kExitImage;
     }
@@ -127,14 +128,14 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
 
     const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
     ProgressBoard board(options.ports,
-                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain, stderr);
+                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
+                        stderr);
     std::vector<FlashResult> results(options.ports.size());
     {
         std::vector<std::thread> workers;
         for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            workers.emplace_back([&, i] {
-                results[i] = flashOnePort(options.ports[i], i, image, board, stop);
-            });
+            workers.emplace_back(
+                [&, i] { results[i] = flashOnePort(options.ports[i], i, image, board, stop); });
         }
         for (std::thread& worker : workers) worker.join();
     }
@@ -154,7 +155,8 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         for (std::size_t i = 0; i < results.size(); ++i) {
             ports.push_back(describePort(options.ports[i], results[i]));
         }
-        const Json document = {{"image", describeImage(options.imagePath, image)}, {"ports", ports}};
+        const Json document = {{"image", describeImage(options.imagePath, image)},
+                               {"ports", ports}};
         std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
         for (std::size_t i = 0; i < results.size(); ++i) {

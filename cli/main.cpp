@@ -39,15 +39,21 @@ int main(int argc, char** argv) {
     info->add_flag("--json", json, "Print one JSON document");
 
     FlashOptions flashOptions;
-    CLI::App* flash = app.add_subcommand("flash", "Write an image (.bin or .hex) into the device on every port given");
-    flash->add_option("--port", flashOptions.ports, std::string(kPortHelp) + "; repeat it or give a comma list")
+    CLI::App* flash = app.add_subcommand(
+        "flash", "Write an image (.bin or .hex) into the device on every port given");
+    flash
+        ->add_option("--port", flashOptions.ports,
+                     std::string(kPortHelp) + "; repeat it or give a comma list")
         ->required()
         ->allow_extra_args(false)
         ->delimiter(',');
     flash->add_flag("--json", flashOptions.json, "Print one JSON document");
-    flash->add_flag("--no-progress", flashOptions.plainProgress,
-                    "A plain progress line per port at every 10 % instead of lines redrawn in place");
-    flash->add_option("IMAGE", flashOptions.imagePath, "Image file: raw binary (.bin) or Intel HEX (.hex)")
+    flash->add_flag(
+        "--no-progress", flashOptions.plainProgress,
+        "A plain progress line per port at every 10 % instead of lines redrawn in place");
+    flash
+        ->add_option("IMAGE", flashOptions.imagePath,
+                     "Image file: raw binary (.bin) or Intel HEX (.hex)")
         ->required();
 
     try {
@@ -66,8 +72,9 @@ int main(int argc, char** argv) {
     std::set<std::string> seen;
     for (const std::string& port : flashOptions.ports) {
         if (port.empty() || !seen.insert(port).second) {
-            std::fprintf(stderr, "quorvel-cli: %s\n",
-                         port.empty() ? "an empty port name" : ("port " + port + " given twice").c_str());
+            std::fprintf(
+                stderr, "quorvel-cli: %s\n",
+                port.empty() ? "an empty port name" : ("port " + port + " given twice").c_str());
             return kExitUsage;
         }
     }

@@ -56,7 +56,8 @@ std::string failureDetail(PortOutcome outcome, const std::string& message, int o
         case PortOutcome::NoDevice:
             return "no device answered; " + dialogText;
         case PortOutcome::PortLost:
-            if (code != 0) return dialogText + ": " + transferCodeMeaning(code) + "; the port was lost";
+            if (code != 0)
+                return dialogText + ": " + transferCodeMeaning(code) + "; the port was lost";
             return "the port was lost" +
                    (osError != 0 ? " (" + portErrorText(osError) + ")" : std::string()) + "; " +
                    dialogText;

@@ -20,7 +20,8 @@ std::string formatDuration(double seconds) {
     const long whole = std::lround(seconds);
     char text[32];
     if (whole >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
     } else {
         std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
     }
@@ -46,8 +47,8 @@ std::string ProgressBoard::render(const Line& line) const {
         line.total > 0 ? static_cast<int>(std::int64_t{line.sent} * 100 / line.total) : 0;
     const double left = rate > 0 ? (line.total - line.sent) / rate : -1;
     char text[160];
-    std::snprintf(text, sizeof text, "%3d%%  %d/%d bytes  %.0f bytes/s  %s left", percent, line.sent,
-                  line.total, rate, formatDuration(left).c_str());
+    std::snprintf(text, sizeof text, "%3d%%  %d/%d bytes  %.0f bytes/s  %s left", percent,
+                  line.sent, line.total, rate, formatDuration(left).c_str());
     std::string rendered = line.port + "  " + text;
     if (line.state != "writing") rendered += "  " + line.state;
     return rendered;
@@ -114,7 +115,8 @@ void ProgressBoard::progress(std::size_t port, std::int32_t sentBytes, std::int3
         if (last || Clock::now() - lastDraw_ >= kRedrawInterval) redraw();
         return;
     }
-    const int tenth = totalBytes > 0 ? static_cast<int>(std::int64_t{sentBytes} * 10 / totalBytes) : 10;
+    const int tenth =
+        totalBytes > 0 ? static_cast<int>(std::int64_t{sentBytes} * 10 / totalBytes) : 10;
     if (tenth > line.lastTenth && tenth > 0) {
         line.lastTenth = tenth;
         std::fprintf(out_, "%s\n", render(line).c_str());

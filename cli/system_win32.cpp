@@ -2,9 +2,8 @@
 // console control handler; the ports are the dialog's list.
 #include <windows.h>
 // After windows.h, which it needs.
-#include <shellapi.h>
-
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstdio>
 

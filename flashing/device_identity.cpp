@@ -15,7 +15,8 @@ bool redetectsAfterDownload(const DeviceIdentity& identity) {
 
 std::string bootLoaderLabel(std::uint32_t version) {
     char label[32];
-    std::snprintf(label, sizeof label, "boot v%i.%i.%i.%i", static_cast<int>((version >> 24) & 0x0F),
+    std::snprintf(label, sizeof label, "boot v%i.%i.%i.%i",
+                  static_cast<int>((version >> 24) & 0x0F),
                   static_cast<int>((version >> 16) & 0x0F), static_cast<int>((version >> 8) & 0x0F),
                   static_cast<int>(version & 0x0F));
     return label;

@@ -86,8 +86,8 @@ class DeviceSession {
 
     // Sends the blocks from `firstBlock` on with `flags`; the transfer's
     // result code. `sentBytes` is the data acknowledged before it returned.
-    int transfer(const ImageBlock* firstBlock, std::uint32_t flags, const TransferProgress& progress,
-                 std::int32_t& sentBytes);
+    int transfer(const ImageBlock* firstBlock, std::uint32_t flags,
+                 const TransferProgress& progress, std::int32_t& sentBytes);
     // The same, telling `progress` the percentage acknowledged after every data packet.
     int transfer(const ImageBlock* firstBlock, std::uint32_t flags, ProgressCallback progress,
                  void* context);

@@ -135,8 +135,8 @@ IdentifyResult identifyDevice(const std::string& portName, const std::atomic<boo
     } else if (detected == DetectOutcome::Found) {
         result.outcome = PortOutcome::Done;
     } else {
-        result.outcome =
-            detected == DetectOutcome::PortNotReopened ? PortOutcome::PortLost : PortOutcome::NoDevice;
+        result.outcome = detected == DetectOutcome::PortNotReopened ? PortOutcome::PortLost
+                                                                    : PortOutcome::NoDevice;
         result.osError = session.openError();
         result.message = kNoDeviceMessage;
     }

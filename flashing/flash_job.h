@@ -34,22 +34,22 @@ struct FlashEvents {
 
 // How the job on one port ended.
 enum class PortOutcome {
-    Done,             // flashed (or, for identifyDevice, a device answered)
-    PortNotOpened,    // the port cannot be opened (absent, refused)
-    PortInUse,        // another program holds the port
-    NoDevice,         // nothing answered
-    PortLost,         // the port did not open again, or failed during the transfer
-    SwitchRefused,    // the application refused the boot switch
-    NoBootLoader,     // the boot switch was accepted but no boot loader answered
-    TransferFailed,   // the device refused data, or stopped answering
-    Stopped,          // the stop flag was set before the job ended
+    Done,            // flashed (or, for identifyDevice, a device answered)
+    PortNotOpened,   // the port cannot be opened (absent, refused)
+    PortInUse,       // another program holds the port
+    NoDevice,        // nothing answered
+    PortLost,        // the port did not open again, or failed during the transfer
+    SwitchRefused,   // the application refused the boot switch
+    NoBootLoader,    // the boot switch was accepted but no boot loader answered
+    TransferFailed,  // the device refused data, or stopped answering
+    Stopped,         // the stop flag was set before the job ended
 };
 
 struct FlashResult {
     PortOutcome outcome = PortOutcome::PortNotOpened;
-    int code = 0;         // the transfer's result code; 0 on success or when it did not run
-    std::string message;  // the failure message as the dialog shows it; empty on success
-    int osError = 0;      // the OS error of a failed open
+    int code = 0;           // the transfer's result code; 0 on success or when it did not run
+    std::string message;    // the failure message as the dialog shows it; empty on success
+    int osError = 0;        // the OS error of a failed open
     DeviceIdentity before;  // what answered at the start
     DeviceIdentity after;   // what answered last (the boot loader, or the re-detection's finding)
     bool transferred = false;  // the transfer ran (whatever its result)

@@ -1,8 +1,8 @@
 #include "image/code_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwctype>
-#include <algorithm>
 #include <string>
 
 #include "image/file_access.h"

@@ -35,7 +35,8 @@ struct CodeImage {
 
 // The CODE area's device addresses: [kCodeWindowStart, kCodeWindowEnd).
 constexpr std::uint32_t kCodeWindowStart = kFlashStartAddress + kCodeAreaBase;
-constexpr std::uint32_t kCodeWindowEnd = kCodeWindowStart + static_cast<std::uint32_t>(kCodeAreaSize);
+constexpr std::uint32_t kCodeWindowEnd =
+    kCodeWindowStart + static_cast<std::uint32_t>(kCodeAreaSize);
 
 // Files whose name ends in ".hex" (any letter case) are read as Intel HEX,
 // everything else as a raw binary.

@@ -51,7 +51,8 @@ class Coverage {
 
 }  // namespace
 
-HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart, std::uint32_t windowEnd) {
+HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart,
+                       std::uint32_t windowEnd) {
     HexParse result;
     auto refuse = [&result](std::size_t lineNumber, const std::string& what) {
         result.runs.clear();
@@ -71,7 +72,8 @@ HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart, std::
         std::string line = text.substr(position, end - position);
         position = end + 1;
         ++lineNumber;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+        while (!line.empty() &&
+               (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
             line.pop_back();
         }
         if (line.empty()) continue;
@@ -105,7 +107,8 @@ HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart, std::
                 if (last != nullptr && last->address + last->bytes.size() == address) {
                     last->bytes.insert(last->bytes.end(), data, data + count);
                 } else {
-                    result.runs.push_back(HexRun{address, std::vector<std::uint8_t>(data, data + count)});
+                    result.runs.push_back(
+                        HexRun{address, std::vector<std::uint8_t>(data, data + count)});
                 }
                 break;
             }

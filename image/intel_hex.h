@@ -13,8 +13,9 @@ struct HexRun {
 
 struct HexParse {
     bool ok = false;
-    std::vector<HexRun> runs;  // in file order; data that continues the previous record extends its run
-    std::string error;         // when refused: "line N: what is wrong"
+    std::vector<HexRun>
+        runs;           // in file order; data that continues the previous record extends its run
+    std::string error;  // when refused: "line N: what is wrong"
 };
 
 // Reads the records of `text`: data (00), end of file (01), extended segment

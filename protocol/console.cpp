@@ -40,7 +40,8 @@ int exchangeText(PortLink* link, const char* command, std::int32_t commandLength
     do {
         // One byte per read, so nothing behind the reply's CR LF leaves the port.
         std::uint32_t count = 1;
-        const int readStatus = readWithin(link, reply + received, count, start, kConsoleReplyLimitMs);
+        const int readStatus =
+            readWithin(link, reply + received, count, start, kConsoleReplyLimitMs);
         if (readStatus != 0) return readStatus;
         received += static_cast<std::int32_t>(count);
         reply[received] = '\0';

@@ -47,7 +47,8 @@ SerialPort* createPortAtPath(const std::string& path) {
 }
 
 SerialPort* createPortNamed(const std::string& name) {
-    const bool comPrefix = name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+    const bool comPrefix = name.size() > 3 &&
+                           std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
                            std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
                            std::toupper(static_cast<unsigned char>(name[2])) == 'M';
     bool digitsOnly = comPrefix && name.size() <= 3 + 9;  // stays within 32 bits

@@ -120,7 +120,7 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
         // tells the hang-up apart, at once rather than at the caller's deadline.
         pollfd state{fd, POLLIN, 0};
         if (poll(&state, 1, static_cast<int>(waitMs)) != 1) return 0;  // time out, or a signal
-        if ((state.revents & POLLIN) == 0) return EIO;                  // hung up
+        if ((state.revents & POLLIN) == 0) return EIO;                 // hung up
         received = read(fd, buffer, wanted);
         if (received < 0) return wouldBlock(errno) ? 0 : errno;
         if (received == 0) return (state.revents & (POLLHUP | POLLERR)) != 0 ? EIO : 0;

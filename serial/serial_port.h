@@ -22,7 +22,7 @@ struct SerialPort {
     std::int32_t openedPortNumber = 0;  // last number given to openPort
     std::uint32_t inputQueueSize = kInputQueueSize;
     std::uint32_t outputQueueSize = kOutputQueueSize;
-    std::int32_t portNumber = 0;  // number the record was created for
+    std::int32_t portNumber = 0;   // number the record was created for
     std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
     int openError = 0;             // OS error code of the failed open; 0 while open
     std::string path;              // device path the record was opened by; empty for a port number

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class BusyCounter {
-public:
+  public:
     // Returns true when this begins a busy period (the count was 0).
     bool begin() { return count_.fetch_add(1) == 0; }
 
@@ -21,6 +21,6 @@ public:
 
     std::int32_t value() const { return count_.load(); }
 
-private:
+  private:
     std::atomic<std::int32_t> count_{0};
 };

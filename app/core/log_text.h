@@ -7,7 +7,7 @@
 // The operations of a multi-line edit control that appending needs; character
 // indices and lengths as the control counts them.
 class TextPane {
-public:
+  public:
     virtual ~TextPane() = default;
     virtual int textLength() const = 0;
     virtual int textLimit() const = 0;

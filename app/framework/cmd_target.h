@@ -5,7 +5,7 @@
 #include <windows.h>
 
 class CCmdTarget {
-public:
+  public:
     virtual ~CCmdTarget() = default;
 
     // Nested: the wait cursor shows from the first Begin until the matching End.
@@ -19,12 +19,12 @@ public:
 // The wait cursor of `target` for the lifetime of the object: Begin on
 // creation, End on every way out of the scope.
 class WaitCursorScope {
-public:
+  public:
     explicit WaitCursorScope(CCmdTarget& target) : m_target(target) { m_target.BeginWaitCursor(); }
     ~WaitCursorScope() { m_target.EndWaitCursor(); }
     WaitCursorScope(const WaitCursorScope&) = delete;
     WaitCursorScope& operator=(const WaitCursorScope&) = delete;
 
-private:
+  private:
     CCmdTarget& m_target;
 };

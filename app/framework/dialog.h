@@ -25,7 +25,7 @@ struct MessageMap {
 };
 
 class CDialogEx : public CWnd {
-public:
+  public:
     explicit CDialogEx(UINT templateId, CWnd* parent = nullptr);
     CDialogEx(const CDialogEx&) = delete;
     CDialogEx& operator=(const CDialogEx&) = delete;
@@ -37,7 +37,7 @@ public:
 
     virtual BOOL OnInitDialog() { return TRUE; }
 
-protected:
+  protected:
     // The default OK/Cancel handling, used when the map has no entry for them.
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
@@ -56,7 +56,7 @@ protected:
         return FALSE;
     }
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -81,9 +81,8 @@ typename MemberOf<decltype(Handler)>::type& target(CWnd& window) {
 
 template <auto Handler>
 constexpr MessageMapEntry command(UINT code, UINT id) {
-    return {WM_COMMAND, code, id, [](CWnd& window, WPARAM, LPARAM, LRESULT&) {
-                (target<Handler>(window).*Handler)();
-            }};
+    return {WM_COMMAND, code, id,
+            [](CWnd& window, WPARAM, LPARAM, LRESULT&) { (target<Handler>(window).*Handler)(); }};
 }
 
 template <auto Handler>
@@ -117,7 +116,7 @@ template <auto Handler>
 constexpr MessageMapEntry onSetCursor() {
     return {WM_SETCURSOR, 0, 0, [](CWnd& window, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                 result = (target<Handler>(window).*Handler)(reinterpret_cast<HWND>(wParam),
-                                                             LOWORD(lParam), HIWORD(lParam));
+                                                            LOWORD(lParam), HIWORD(lParam));
             }};
 }
 

@@ -18,8 +18,8 @@ unsigned __stdcall CWinThread::Start(void* self) {
     return exitCode;
 }
 
-CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority,
-                           UINT stackSize, DWORD createFlags, LPSECURITY_ATTRIBUTES security) {
+CWinThread* AfxBeginThread(AFX_THREADPROC procedure, LPVOID parameter, int priority, UINT stackSize,
+                           DWORD createFlags, LPSECURITY_ATTRIBUTES security) {
     auto owned = std::make_unique<CWinThread>(procedure, parameter);
     // Always created suspended, so that the object is complete before it runs.
     unsigned threadId = 0;

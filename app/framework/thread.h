@@ -8,7 +8,7 @@
 using AFX_THREADPROC = UINT (*)(LPVOID parameter);
 
 class CWinThread {
-public:
+  public:
     CWinThread(AFX_THREADPROC procedure, LPVOID parameter)
         : m_procedure(procedure), m_parameter(parameter) {}
     ~CWinThread();
@@ -23,7 +23,7 @@ public:
     // it only while the thread is suspended.
     BOOL m_bAutoDelete = TRUE;
 
-private:
+  private:
     friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD,
                                       LPSECURITY_ATTRIBUTES);
     static unsigned __stdcall Start(void* self);

@@ -11,7 +11,7 @@
 #include "app/framework/wnd.h"
 
 class CWinApp : public CCmdTarget {
-public:
+  public:
     // There is exactly one application object; without a name the program's
     // file name without its extension serves.
     explicit CWinApp(const wchar_t* appName = nullptr);
@@ -36,7 +36,7 @@ public:
     HINSTANCE m_hInstance = nullptr;
     std::wstring m_appName;
 
-private:
+  private:
     std::wstring m_registryKey;
     std::atomic<int> m_waitCursorCount{0};
 };
@@ -56,12 +56,12 @@ void AfxEnableControlContainer();
 // Keeps the shell's COM services available to the thread that creates it (the
 // open-file dialog uses them) for as long as it lives.
 class CShellManager {
-public:
+  public:
     CShellManager();
     ~CShellManager();
     CShellManager(const CShellManager&) = delete;
     CShellManager& operator=(const CShellManager&) = delete;
 
-private:
+  private:
     bool m_initialized;
 };

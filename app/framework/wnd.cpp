@@ -14,8 +14,8 @@ std::wstring CWnd::GetWindowText() const {
 }
 
 HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) const {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
-                                               reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }
 
 int CWnd::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type) const {

@@ -8,7 +8,7 @@
 #include "app/framework/cmd_target.h"
 
 class CWnd : public CCmdTarget {
-public:
+  public:
     CWnd() = default;
     explicit CWnd(HWND window) : m_hWnd(window) {}
 
@@ -31,14 +31,13 @@ public:
 
     // A message box owned by this window; without a caption it carries the
     // application's name.
-    int MessageBox(const wchar_t* text, const wchar_t* caption = nullptr,
-                   UINT type = MB_OK) const;
+    int MessageBox(const wchar_t* text, const wchar_t* caption = nullptr, UINT type = MB_OK) const;
 
     HWND m_hWnd = nullptr;
 };
 
 class CComboBox : public CWnd {
-public:
+  public:
     CComboBox() = default;
     explicit CComboBox(const CWnd& window) : CWnd(window.m_hWnd) {}
 

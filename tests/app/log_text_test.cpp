@@ -45,7 +45,7 @@ TEST(AppendWithinLimit, DropsWholeLinesFromTheTopWhenTheLimitIsReached) {
 
 TEST(AppendWithinLimit, DropsAsManyLinesAsTheNewTextNeeds) {
     FakePane pane(20, L"ab\r\ncd\r\nef\r\ngh\r\n");  // 16 characters
-    appendWithinLimit(pane, L"0123456789\n");               // 12 after conversion
+    appendWithinLimit(pane, L"0123456789\n");        // 12 after conversion
     // Index 7 (the LF ending "cd") must go, so "ab" and "cd" go.
     EXPECT_EQ(pane.text(), L"ef\r\ngh\r\n0123456789\r\n");
 }

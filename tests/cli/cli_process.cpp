@@ -110,8 +110,9 @@ CliOutcome CliProcess::finish(int timeoutMs) {
     }
     pid_ = -1;
     outcome_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome_.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    outcome_.cpuSeconds =
+        static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return outcome_;
 }
 

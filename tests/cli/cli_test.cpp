@@ -99,10 +99,10 @@ TEST(CliFlash, GangOfFourWhereOneRefusesPacketThree) {
     const Bytes image = pattern(5000, 7);
     const std::string imagePath = folder.write("image.bin", text(image));
 
-    const CliOutcome run = runCli({"flash", "--json", "--no-progress", "--port",
-                                   app.linkPath() + "," + boot.linkPath(), "--port",
-                                   refusing.linkPath(), "--port", other.linkPath(), imagePath},
-                                  kFlashLimitMs);
+    const CliOutcome run = runCli(
+        {"flash", "--json", "--no-progress", "--port", app.linkPath() + "," + boot.linkPath(),
+         "--port", refusing.linkPath(), "--port", other.linkPath(), imagePath},
+        kFlashLimitMs);
     EXPECT_EQ(run.status, 1) << run.err;
 
     const Json document = Json::parse(run.out, nullptr, false);
@@ -140,7 +140,8 @@ TEST(CliFlash, GangOfFourWhereOneRefusesPacketThree) {
     refusing.stop();
     EXPECT_NE(refusing.flash(), image);
     // Plain progress at every 10 %, and the log of a successful download.
-    EXPECT_NE(run.err.find(boot.linkPath() + "  100%  5000/5000 bytes"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(boot.linkPath() + "  100%  5000/5000 bytes"), std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find(app.linkPath() + ": detecting the device again"), std::string::npos);
     EXPECT_NE(run.err.find(other.linkPath() + ": finished."), std::string::npos);
 }
@@ -175,7 +176,7 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     const std::string good = folder.write("good.bin", text(pattern(100, 1)));
 
     EXPECT_EQ(runCli({}).status, 2);
-    EXPECT_EQ(runCli({"flash", good}).status, 2);  // no port
+    EXPECT_EQ(runCli({"flash", good}).status, 2);              // no port
     EXPECT_EQ(runCli({"flash", "--port", "COM5"}).status, 2);  // no image
     EXPECT_EQ(runCli({"flash", "--port", "COM5", "--speed", "9", good}).status, 2);
     EXPECT_EQ(runCli({"flash", "--port", "COM5,COM5", good}).status, 2);
@@ -184,7 +185,8 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("quorvel-cli ", 0), 0u);
 
-    const CliOutcome missing = runCli({"flash", "--port", "COM5", folder.write("x", "") + "-gone.bin"});
+    const CliOutcome missing =
+        runCli({"flash", "--port", "COM5", folder.write("x", "") + "-gone.bin"});
     EXPECT_EQ(missing.status, 3);
     const CliOutcome large =
         runCli({"flash", "--port", "COM5", folder.write("large.bin", std::string(212993, 'x'))});
@@ -193,8 +195,8 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
 
     std::string badLine = hexRecord(0, 0x8010, {1, 2, 3});
     badLine[badLine.size() - 3] ^= 1;  // spoil the checksum
-    const std::string badHex = hexRecord(4, 0, {0x00, 0x10}) + hexRecord(0, 0x8000, {9}) +
-                               badLine + hexRecord(1, 0, {});
+    const std::string badHex =
+        hexRecord(4, 0, {0x00, 0x10}) + hexRecord(0, 0x8000, {9}) + badLine + hexRecord(1, 0, {});
     const CliOutcome bad =
         runCli({"flash", "--json", "--port", "COM5", folder.write("bad.hex", badHex)});
     EXPECT_EQ(bad.status, 3);
@@ -204,9 +206,10 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     EXPECT_EQ(document["image"]["error"], "line 3: bad checksum");
     EXPECT_TRUE(document["ports"].empty());
 
-    const std::string outside = hexRecord(4, 0, {0x00, 0x10}) + hexRecord(0, 0x7FFF, {1, 2}) +
-                                hexRecord(1, 0, {});
-    const CliOutcome refused = runCli({"flash", "--port", "COM5", folder.write("out.hex", outside)});
+    const std::string outside =
+        hexRecord(4, 0, {0x00, 0x10}) + hexRecord(0, 0x7FFF, {1, 2}) + hexRecord(1, 0, {});
+    const CliOutcome refused =
+        runCli({"flash", "--port", "COM5", folder.write("out.hex", outside)});
     EXPECT_EQ(refused.status, 3);
     EXPECT_NE(refused.err.find("line 2:"), std::string::npos) << refused.err;
 
@@ -225,10 +228,10 @@ TEST(CliExitStatus, RefusedSwitchPortInUseAbsentPortAndSilentDeviceAtOnce) {
     const std::string absent = "/dev/quorvel-no-such-port";
 
     // The status is the first failed port's, in the order given.
-    const CliOutcome gang = runCli({"flash", "--json", "--no-progress", "--port", refusing.linkPath(),
-                                    "--port", held.linkPath(), "--port", absent, "--port",
-                                    silent.linkPath(), imagePath},
-                                   kFlashLimitMs);
+    const CliOutcome gang =
+        runCli({"flash", "--json", "--no-progress", "--port", refusing.linkPath(), "--port",
+                held.linkPath(), "--port", absent, "--port", silent.linkPath(), imagePath},
+               kFlashLimitMs);
     EXPECT_EQ(gang.status, 1) << gang.err;
     const Json document = Json::parse(gang.out, nullptr, false);
     ASSERT_FALSE(document.is_discarded()) << gang.out;

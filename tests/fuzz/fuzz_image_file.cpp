@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(file);
 
     // Expect either any size or exactly this one, depending on the input.
-    const std::int32_t expected = size > 0 && data[0] % 2 == 0 ? 0 : static_cast<std::int32_t>(size);
+    const std::int32_t expected =
+        size > 0 && data[0] % 2 == 0 ? 0 : static_cast<std::int32_t>(size);
     ImageBlock* head = nullptr;
     const LoadResult result =
         loadImageBlock(std::wstring(path.begin(), path.end()), 0x108000, expected, head);

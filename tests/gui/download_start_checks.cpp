@@ -29,9 +29,8 @@ bool pressOnline(HWND window, const wchar_t* state) {
     const wchar_t* number = _wgetenv(L"QUORVEL_DEVICE_COM");
     const std::wstring port = L"COM" + std::wstring(number != nullptr ? number : L"");
     HWND portList = probe::item(window, IDC_PORT_LIST);
-    const LRESULT index =
-        probe::send(portList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                    reinterpret_cast<LPARAM>(port.c_str()));
+    const LRESULT index = probe::send(portList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(port.c_str()));
     probe::send(portList, CB_SETCURSEL, static_cast<WPARAM>(index));
     probe::send(window, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE),
                 reinterpret_cast<LPARAM>(portList));

@@ -289,7 +289,7 @@ bool noMessageBoxFor(HWND dialog, DWORD forMs) {
 
 std::vector<std::wstring> presentPorts() {
     std::vector<std::wstring> names;
-    constexpr int kHighestPort = 254;      // as the dialog's port list looks
+    constexpr int kHighestPort = 254;        // as the dialog's port list looks
     constexpr DWORD kTargetCapacity = 1000;  // the target itself is not used
     wchar_t target[kTargetCapacity];
     for (int number = 0; number <= kHighestPort; ++number) {

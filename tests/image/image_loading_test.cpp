@@ -87,8 +87,7 @@ TEST_F(ImageLoadingTest, SecondFileReplacesTheFirstAndBootAndCustomShareAnAddres
     EXPECT_EQ(head_->byteCount, 20);
 
     ASSERT_EQ(place(L"BOOT", files_.make("boot.bin", 30), 30).outcome, ImageOutcome::Loaded);
-    ASSERT_EQ(place(L"CUSTOM", files_.make("custom.bin", 40), 40).outcome,
-              ImageOutcome::Loaded);
+    ASSERT_EQ(place(L"CUSTOM", files_.make("custom.bin", 40), 40).outcome, ImageOutcome::Loaded);
     EXPECT_EQ(addressesOf(head_), (std::vector<std::uint32_t>{0x108000, 0x100000}));
     EXPECT_EQ(head_->next->byteCount, 40);
 }

@@ -1,5 +1,7 @@
 // Intel HEX files for the CODE area: records become runs of consecutive data
 // at device addresses, and any fault refuses the whole file naming its line.
+#include "image/intel_hex.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "image/code_image.h"
-#include "image/intel_hex.h"
 #include "tests/image/image_files.h"
 
 namespace {
@@ -35,13 +36,15 @@ std::string record(std::uint8_t type, std::uint16_t offset, const Bytes& data) {
 const std::string kBase = record(4, 0, {0x00, 0x10});  // addresses 0x10xxxx
 const std::string kEnd = record(1, 0, {});
 
-HexParse parse(const std::string& text) { return parseIntelHex(text, kCodeWindowStart, kCodeWindowEnd); }
+HexParse parse(const std::string& text) {
+    return parseIntelHex(text, kCodeWindowStart, kCodeWindowEnd);
+}
 
 TEST(IntelHex, ConsecutiveRecordsFormOneRunAndGapsStartAnother) {
     const HexParse result =
-        parse(kBase + record(0, 0x8000, {1, 2}) + record(0, 0x8002, {3}) + record(3, 0, {0, 0, 0, 0}) +
-              record(0, 0x9000, {4}) + record(2, 0, {0xFF, 0xFF}) + record(0, 0x8013, {5}) +
-              record(5, 0, {0, 0x10, 0x80, 0}) + kEnd);
+        parse(kBase + record(0, 0x8000, {1, 2}) + record(0, 0x8002, {3}) +
+              record(3, 0, {0, 0, 0, 0}) + record(0, 0x9000, {4}) + record(2, 0, {0xFF, 0xFF}) +
+              record(0, 0x8013, {5}) + record(5, 0, {0, 0x10, 0x80, 0}) + kEnd);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(result.runs.size(), 3u);
     EXPECT_EQ(result.runs[0].address, 0x108000u);
@@ -92,8 +95,8 @@ TEST(CodeImage, BinaryUnderTheSizeRuleAndHexByItsExtension) {
     EXPECT_TRUE(large.blocks.empty());
     EXPECT_EQ(loadCodeImage(files.pathOf("missing.bin")).outcome, CodeImageOutcome::CannotOpen);
 
-    std::ofstream(std::filesystem::path(files.pathOf("image.Hex"))) << kBase << record(0, 0x8000, {7, 8}) << record(0, 0xA000, {9})
-                                             << kEnd;
+    std::ofstream(std::filesystem::path(files.pathOf("image.Hex")))
+        << kBase << record(0, 0x8000, {7, 8}) << record(0, 0xA000, {9}) << kEnd;
     const CodeImage hex = loadCodeImage(files.pathOf("image.Hex"));
     ASSERT_EQ(hex.outcome, CodeImageOutcome::Loaded) << hex.message;
     ASSERT_EQ(hex.blocks.size(), 2u);

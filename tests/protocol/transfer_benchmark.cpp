@@ -49,8 +49,8 @@ int toolClient(SerialPort* port, const ImageBlock& image) {
 
 // The bare client's whole conversation, laid out before the clock starts.
 struct Conversation {
-    std::vector<std::uint8_t> opening;              // start and block-start commands
-    std::vector<std::vector<std::uint8_t>> packets; // data packets, then the end packet
+    std::vector<std::uint8_t> opening;               // start and block-start commands
+    std::vector<std::vector<std::uint8_t>> packets;  // data packets, then the end packet
 };
 
 Conversation prepare(const ImageBlock& image) {
@@ -61,7 +61,8 @@ Conversation prepare(const ImageBlock& image) {
                   kBlockStartParameter);
     const std::int32_t chunk = static_cast<std::int32_t>(kPacketWords) * kWordBytes - kDataOffset;
     for (std::int32_t offset = 0; offset < image.byteCount; offset += chunk) {
-        const std::int32_t bytes = image.byteCount - offset < chunk ? image.byteCount - offset : chunk;
+        const std::int32_t bytes =
+            image.byteCount - offset < chunk ? image.byteCount - offset : chunk;
         std::vector<std::uint8_t> packet(static_cast<std::size_t>(chunk + kDataOffset + 3));
         packet.resize(static_cast<std::size_t>(
             layOutDataPacket(packet.data(), kAddress + static_cast<std::uint32_t>(offset),
@@ -164,9 +165,14 @@ int main(int argc, char** argv) {
                 static_cast<long long>(replies), kLatencyMs);
 
     const std::string packetWords = std::to_string(kPacketWords);
-    const std::vector<std::string> paced = {"--start",        "boot", "--max-packet-words",
-                                            packetWords,      "--baud", std::to_string(kBaud),
-                                            "--latency",      std::to_string(kLatencyMs)};
+    const std::vector<std::string> paced = {"--start",
+                                            "boot",
+                                            "--max-packet-words",
+                                            packetWords,
+                                            "--baud",
+                                            std::to_string(kBaud),
+                                            "--latency",
+                                            std::to_string(kLatencyMs)};
     bool allPassed = true;
     for (int run = 1; run <= runs; ++run) {
         // Alternate the order so that a drift of the machine's load favours neither.

@@ -45,7 +45,8 @@ double cpuSeconds() {
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     auto seconds = [](const FILETIME& time) {
         return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) |
-                                   time.dwLowDateTime) / 1e7;
+                                   time.dwLowDateTime) /
+               1e7;
     };
     return seconds(kernel) + seconds(user);
 }
@@ -68,7 +69,8 @@ int toolTransfer(int portNumber) {
     image.targetAddress = kAddress;
     image.byteCount = kImageBytes;
     image.data.reset(new std::uint8_t[kImageBytes]);
-    for (std::int32_t i = 0; i < kImageBytes; ++i) image.data[i] = static_cast<std::uint8_t>(i * 13);
+    for (std::int32_t i = 0; i < kImageBytes; ++i)
+        image.data[i] = static_cast<std::uint8_t>(i * 13);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double cpuBefore = cpuSeconds();
@@ -98,8 +100,8 @@ int main(int argc, char** argv) {
     if (std::string(argv[2]) == "tool") return toolTransfer(std::atoi(argv[1] + 3));
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\%s", argv[1]);
-    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE port =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "cannot open %s: error %lu\n", argv[1], GetLastError());
         return 1;

@@ -1,8 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,7 +22,7 @@ namespace {
 
 // A pseudo-terminal published as port `number` in a private port directory.
 class PtyPortTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kPort = 7;
 
     void SetUp() override {
@@ -50,8 +50,10 @@ protected:
             const int flags = fcntl(master_, F_GETFL);
             fcntl(master_, F_SETFL, flags | O_NONBLOCK);
             const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-            else usleep(1000);
+            if (n > 0)
+                got.append(buffer, static_cast<std::size_t>(n));
+            else
+                usleep(1000);
         }
         return got;
     }

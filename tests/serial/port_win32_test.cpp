@@ -25,7 +25,7 @@ int devicePort() {
 }
 
 class Win32PortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port_ = devicePort();
         ASSERT_GT(port_, 0) << "QUORVEL_DEVICE_COM is not set: run through scripts/with-device.sh";

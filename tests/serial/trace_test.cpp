@@ -27,8 +27,7 @@ TEST(TraceBytes, FormatsRunsOfSixteenBytesPerLine) {
     TraceCapture sixteen;
     traceBytes(kWriteTracePrefix, bytes.data(), 16);
     ASSERT_EQ(sixteen.lines.size(), 1u);
-    EXPECT_EQ(sixteen.lines[0],
-              L"Tx : f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff \n");
+    EXPECT_EQ(sixteen.lines[0], L"Tx : f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff \n");
 
     TraceCapture seventeen;
     traceBytes(kReadTracePrefix, bytes.data(), 17);

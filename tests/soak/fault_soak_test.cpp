@@ -57,7 +57,8 @@ struct SoakRun {
 
 std::uint32_t setting(const char* name, std::uint32_t fallback) {
     const char* value = std::getenv(name);
-    return value != nullptr ? static_cast<std::uint32_t>(std::strtoul(value, nullptr, 0)) : fallback;
+    return value != nullptr ? static_cast<std::uint32_t>(std::strtoul(value, nullptr, 0))
+                            : fallback;
 }
 
 // SoakRun `number` of the sequence `seed`, the same on every replay.
@@ -67,7 +68,8 @@ SoakRun makeRun(std::uint32_t seed, int number) {
     run.number = number;
     run.image.resize(1 + random() % kMaxImageBytes);
     for (std::uint8_t& byte : run.image) byte = static_cast<std::uint8_t>(random());
-    const int packets = static_cast<int>((run.image.size() + kBytesPerPacket - 1) / kBytesPerPacket);
+    const int packets =
+        static_cast<int>((run.image.size() + kBytesPerPacket - 1) / kBytesPerPacket);
     const std::string packet = std::to_string(1 + random() % packets);
 
     struct Scenario {
@@ -79,9 +81,13 @@ SoakRun makeRun(std::uint32_t seed, int number) {
         {"application", {"--start", "app"}, {PortOutcome::Done}},
         {"boot loader", {"--start", "boot"}, {PortOutcome::Done}},
         {"bl- application", {"--start", "app", "--app-version", "bl-1.0"}, {PortOutcome::Done}},
-        {"slow device", {"--start", "boot", "--baud", "115200", "--latency", "3"}, {PortOutcome::Done}},
+        {"slow device",
+         {"--start", "boot", "--baud", "115200", "--latency", "3"},
+         {PortOutcome::Done}},
         {"noise packets", {"--start", "boot", "--noise", "3"}, {PortOutcome::Done}},
-        {"oversized packet", {"--start", "boot", "--fault", "oversize-packet"}, {PortOutcome::Done}},
+        {"oversized packet",
+         {"--start", "boot", "--fault", "oversize-packet"},
+         {PortOutcome::Done}},
         {"first version query lost",
          {"--start", "app", "--fault", "boot-version-fail-first"},
          {PortOutcome::Done}},
@@ -119,9 +125,15 @@ SoakRun makeRun(std::uint32_t seed, int number) {
          {"--start", "boot", "--fault", "hangup@" + packet},
          {PortOutcome::TransferFailed, kTimedOut - kBlockPortErrorOffset}},
         {"silent device", {"--fault", "silent"}, {PortOutcome::NoDevice}},
-        {"boot switch refused", {"--start", "app", "--fault", "refuse-boot"}, {PortOutcome::SwitchRefused}},
-        {"no boot loader", {"--start", "app", "--fault", "no-bootloader"}, {PortOutcome::NoBootLoader}},
-        {"port gone after the switch", {"--start", "app", "--vanish", "9000"}, {PortOutcome::PortLost}},
+        {"boot switch refused",
+         {"--start", "app", "--fault", "refuse-boot"},
+         {PortOutcome::SwitchRefused}},
+        {"no boot loader",
+         {"--start", "app", "--fault", "no-bootloader"},
+         {PortOutcome::NoBootLoader}},
+        {"port gone after the switch",
+         {"--start", "app", "--vanish", "9000"},
+         {PortOutcome::PortLost}},
     };
     const Scenario& chosen = scenarios[random() % (sizeof scenarios / sizeof scenarios[0])];
     run.kind = chosen.name;
@@ -215,7 +227,8 @@ TEST(FaultSoak, EveryRunEndsAsItsFaultCallsForAndNoSuccessIsFalse) {
                 }
             }
             if (result.outcome != run.expected.outcome ||
-                (run.expected.outcome == PortOutcome::TransferFailed && result.code != run.expected.code)) {
+                (run.expected.outcome == PortOutcome::TransferFailed &&
+                 result.code != run.expected.code)) {
                 ++unexpected;
                 ADD_FAILURE() << replay << ": outcome " << static_cast<int>(result.outcome)
                               << " code " << result.code << ", expected outcome "
@@ -231,10 +244,12 @@ TEST(FaultSoak, EveryRunEndsAsItsFaultCallsForAndNoSuccessIsFalse) {
         }
     }
 
-    std::printf("soak: %d successes, %d false successes, %d unexpected outcomes, %d runs over "
-                "%.0f s (slowest %.1f s)\n",
-                successes, falseSuccesses, unexpected, slow, kRunLimitSeconds, slowest);
-    for (const auto& [name, count] : outcomes) std::printf("soak:   %4d  %s\n", count, name.c_str());
+    std::printf(
+        "soak: %d successes, %d false successes, %d unexpected outcomes, %d runs over "
+        "%.0f s (slowest %.1f s)\n",
+        successes, falseSuccesses, unexpected, slow, kRunLimitSeconds, slowest);
+    for (const auto& [name, count] : outcomes)
+        std::printf("soak:   %4d  %s\n", count, name.c_str());
     const std::size_t descriptorsAfter = entriesIn("/proc/self/fd");
     const std::size_t threadsAfter = entriesIn("/proc/self/task");
     std::printf("soak: descriptors %zu before, %zu after; threads %zu before, %zu after\n",
