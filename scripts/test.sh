@@ -3,7 +3,7 @@
 #   scripts/test.sh                         everything: the format check, the
 #                                           native, sanitizer and Windows presets,
 #                                           and the fuzz targets (30 s each,
-#                                           beside the Wine tests)
+#                                           beside the other tests)
 #   scripts/test.sh PRESET [ctest options]  one preset, for instance
 #                                           scripts/test.sh windows -R gui_download
 set -euo pipefail
@@ -41,6 +41,10 @@ run_tests() {
 status=0
 if [ -n "$fuzz_seconds" ]; then
     scripts/check-format.sh || status=1
+    # The fuzzers take one core for their whole time; most tests wait for the
+    # simulated device meanwhile, so they run side by side.
+    scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.out" 2>&1 &
+    fuzz_pid=$!
 fi
 for preset in "${presets[@]}"; do
     case $preset in
@@ -58,12 +62,6 @@ for preset in "${presets[@]}"; do
         cmake --build --preset linux -j "$jobs" --target devsim
         cmake --preset windows >/dev/null
         cmake --build --preset windows -j "$jobs"
-        if [ -n "$fuzz_seconds" ]; then
-            # The Wine tests mostly wait for the simulated device: the fuzzers
-            # use that time.
-            scripts/fuzz.sh "$fuzz_seconds" >"$logs/fuzz.out" 2>&1 &
-            fuzz_pid=$!
-        fi
         source scripts/wine-env.sh
         quorvel_wine_start
         export QUORVEL_DEVSIM="$PWD/build/linux/tools/devsim/devsim"
@@ -72,11 +70,6 @@ for preset in "${presets[@]}"; do
         # The Wine tests share COM ports and one display: one at a time.
         run_tests windows "$@" || status=1
         echo "Screenshots: $QUORVEL_ARTIFACTS"
-        if [ -n "$fuzz_pid" ]; then
-            wait "$fuzz_pid" || status=1
-            fuzz_pid=
-            cat "$logs/fuzz.out"
-        fi
         ;;
     *)
         echo "unknown preset $preset (linux, sanitize, windows, fuzz)" >&2
@@ -84,6 +77,12 @@ for preset in "${presets[@]}"; do
         ;;
     esac
 done
+
+if [ -n "$fuzz_pid" ]; then
+    wait "$fuzz_pid" || status=1
+    fuzz_pid=
+    cat "$logs/fuzz.out"
+fi
 
 # One closing line over the presets run.
 read -r total failed < <(cat "$logs"/*.log 2>/dev/null | awk '/tests failed out of/ {

@@ -56,9 +56,8 @@ void checkSilentDevice(HWND dialog, SimulatedDevice& device, HCURSOR arrow) {
            "the transfer gives up after 20 s of silence", std::to_string(waited) + " ms");
     answerMessageBox(dialog, L"Communication Error \n-10001");
 
-    check(
-        probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
-        "the download ends");
+    check(probe::waitUntil([&] { return downloadControlsAre(dialog, true); }, kStepTimeoutMs),
+          "the download ends");
     checkConnection(dialog, "SwitchedOnline after the silence", L"online", kBootLabel);
     checkDownloadControls(dialog, true, "after the silence");
     check(probe::itemEnabled(dialog, IDC_ONLINE), "after the silence: online button enabled");
@@ -151,9 +150,13 @@ int downloadFailuresScenario(const std::wstring& exe) {
     check(device.countSince(mark, "app rx ~dboot") == 1, "the download began with the boot switch");
     check(device.countSince(mark, "boot rx data") == kRefusedPacket,
           "the transfer stopped at the refused packet");
-    check(
-        probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs),
-        "the download ends");
+    check(probe::waitUntil(
+              [&] {
+                  return downloadControlsAre(dialog, true) &&
+                         probe::itemEnabled(dialog, IDC_ONLINE);
+              },
+              kStepTimeoutMs),
+          "the download ends");
     checkConnection(dialog, "SwitchedOnline after the error", L"online", kBootLabel);
     check(probe::itemEnabled(dialog, IDC_ONLINE), "after the error: online button enabled");
     checkDownloadControls(dialog, true, "after the error");

@@ -47,11 +47,15 @@ bool connectDevice(HWND dialog, const SimulatedDevice& device, const std::wstrin
                  "the device is online as \"" + narrow(label) + "\"");
 }
 
+bool downloadControlsAre(HWND dialog, bool enabled) {
+    return probe::itemEnabled(dialog, IDC_DOWNLOAD) == enabled &&
+           probe::itemEnabled(dialog, IDC_PORT_LIST) == enabled &&
+           probe::itemEnabled(dialog, IDC_LOAD_BINARY_FILE) == enabled &&
+           probe::itemEnabled(dialog, IDC_AREA_LIST) == enabled;
+}
+
 void checkDownloadControls(HWND dialog, bool enabled, const std::string& situation) {
-    const bool all = probe::itemEnabled(dialog, IDC_DOWNLOAD) == enabled &&
-                     probe::itemEnabled(dialog, IDC_PORT_LIST) == enabled &&
-                     probe::itemEnabled(dialog, IDC_LOAD_BINARY_FILE) == enabled &&
-                     probe::itemEnabled(dialog, IDC_AREA_LIST) == enabled;
+    const bool all = downloadControlsAre(dialog, enabled);
     check(all, situation + ": DOWNLOAD, port list, \"Load Binary File\" and area list " +
                    (enabled ? "enabled" : "disabled"));
 }
@@ -144,8 +148,8 @@ void checkSuccessSteps(HWND dialog, const SimulatedDevice& device, DWORD complet
               expected.logBefore + kCompletedLine + L"finished.\r\ndisconnected.\r\n",
               "the log reads \"download completed. please wait ...\", \"finished.\", "
               "\"disconnected.\"");
-    // The controls come back as the worker's last steps.
-    probe::waitUntil([&] { return probe::itemEnabled(dialog, IDC_DOWNLOAD); }, kStepTimeoutMs);
+    // The controls come back one after another as the worker's last steps.
+    probe::waitUntil([&] { return downloadControlsAre(dialog, true); }, kStepTimeoutMs);
     checkConnection(dialog, "after success", L"offline", L"no device");
     check(!probe::itemEnabled(dialog, IDC_ONLINE), "after success: online button disabled");
     check(progressPosition(dialog) == 0, "after success: progress bar at 0");

@@ -45,6 +45,9 @@ bool connectDevice(HWND dialog, const SimulatedDevice& device, const std::wstrin
 
 // The controls a running download disables (DOWNLOAD, the port list, "Load
 // Binary File", the area list), checked together.
+// The controls a download locks: DOWNLOAD, the port list, "Load Binary File"
+// and the area list. They come back one after another.
+bool downloadControlsAre(HWND dialog, bool enabled);
 void checkDownloadControls(HWND dialog, bool enabled, const std::string& situation);
 
 // DOWNLOAD refused with `message` (a screenshot of the box when named):
