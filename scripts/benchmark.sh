@@ -101,7 +101,7 @@ awk -v start="$start" -v end="$end" -v bare="${seconds[bare]}" '
         dialog = b[2] - a[2]; server = b[3] - a[3]; span = b[1] - a[1]
         printf "dialog transfer %.3f s; bare client %.3f s; tool/bare throughput %.4f\n",
             end - start, bare, bare / (end - start)
-        printf "over the transfer (%.1f s of samples; the driver reads the dialog every 20 ms):" \
+        printf "over the transfer (%.1f s of samples; the driver reads the dialog every 250 ms):" \
             " Quorvel.exe %.2f s + wineserver %.2f s = %.2f%% of one core\n", span, dialog, server,
             100 * (dialog + server) / span }' "$work/samples"
 rm -rf "$work"

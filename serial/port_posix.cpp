@@ -47,7 +47,10 @@ bool configure(int fd) {
     return true;
 }
 
-// How long a read that may wait tries again before it sleeps in poll.
+// How long the first read after a write, if it may wait, keeps trying before
+// it sleeps in poll: a fast device's reply follows within microseconds, and
+// poll's wake-up latency would add to every packet. Later reads, such as those
+// of a reply trickling in at the line rate, go straight to poll.
 constexpr std::chrono::microseconds kSpinBeforeWait{200};
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
@@ -105,14 +108,13 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
     const std::uint32_t wanted = count;
     count = 0;
     ssize_t received = read(fd, buffer, wanted);
-    // A reply often follows within microseconds (a fast device, a pseudo-
-    // terminal): trying again for a moment first saves poll's wake-up latency.
-    if (waitMs > 0 && nothingYet(received)) {
+    if (waitMs > 0 && port->replyDue && nothingYet(received)) {
         const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeWait;
         do {
             received = read(fd, buffer, wanted);
         } while (nothingYet(received) && std::chrono::steady_clock::now() < spinEnd);
     }
+    port->replyDue = false;
     if (received < 0 && !wouldBlock(errno)) return errno;
     if (received <= 0) {
         // Nothing yet: wait for the first byte. A raw tty read returns 0 both
@@ -156,6 +158,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
         (void)poll(&waitFor, 1, kWriteWaitSliceMs);
     }
     count = written;
+    if (written > 0) port->replyDue = true;
     traceBytes(kWriteTracePrefix, data, written);
     return status;
 }

@@ -25,6 +25,7 @@ struct SerialPort {
     std::int32_t portNumber = 0;   // number the record was created for
     std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
     int openError = 0;             // OS error code of the failed open; 0 while open
+    bool replyDue = false;         // written to, and not read from since
     std::string path;              // device path the record was opened by; empty for a port number
 };
 
