@@ -90,12 +90,6 @@ UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
 
     const int status = dialog->m_device->transfer(dialog->m_blockList, dialog->m_downloadFlags,
                                                   &CQuorvelDlg::ShowProgress, dialog);
-    // The bar's last position, sent rather than posted: it stands before any
-    // message box or log line that follows.
-    if (dialog->m_shownPercent >= 0) {
-        dialog->GetDlgItem(IDC_PROGRESS)
-            .SendMessage(PBM_SETPOS, static_cast<WPARAM>(dialog->m_shownPercent));
-    }
     if (status != 0) {
         dialog->MessageBox(WidenAscii(communicationErrorMessage(status)).c_str(), nullptr,
                            MB_OK | MB_ICONINFORMATION);
@@ -122,12 +116,14 @@ UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
 
 int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
     auto* dialog = static_cast<CQuorvelDlg*>(context);
-    // The bar moves only when the percentage does, and by a posted message: a
-    // message the worker waits for would hold up the next packet for nothing.
+    // The bar moves only when the percentage does, by a message the worker
+    // does not wait for (waiting would hold up the next packet). Unlike a posted
+    // one, it keeps its place among the messages sent after it, so the bar
+    // stands at its last position before any log line or box that follows.
     if (percent != dialog->m_shownPercent) {
         dialog->m_shownPercent = percent;
-        ::PostMessageW(dialog->GetDlgItem(IDC_PROGRESS).GetSafeHwnd(), PBM_SETPOS,
-                       static_cast<WPARAM>(percent), 0);
+        ::SendNotifyMessageW(dialog->GetDlgItem(IDC_PROGRESS).GetSafeHwnd(), PBM_SETPOS,
+                             static_cast<WPARAM>(percent), 0);
     }
     return percent;
 }
