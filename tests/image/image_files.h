@@ -1,6 +1,8 @@
 // Temporary image files for the image tests, removed with the fixture.
 #pragma once
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -12,10 +14,12 @@
 
 class ImageFiles {
   public:
+    // A folder of its own: test processes run side by side, and an object's
+    // address can repeat between them (the sanitizers' allocator is predictable).
     ImageFiles() {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("quorvel-image-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(folder_);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quorvel-image-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern;
     }
     ~ImageFiles() {
         std::error_code ignored;
