@@ -2,6 +2,7 @@
 //   wine_transfer_benchmark COMn bare   writes prepared packets and polls for
 //                                       each reply, nothing else
 //   wine_transfer_benchmark COMn tool   the tool's transfer
+//   wine_transfer_benchmark COMn tool-thread   the same on a second thread
 // Prints the elapsed seconds from the first byte out to the last reply in, and
 // the process's CPU seconds over that time.
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/packet_layout.h"
@@ -98,6 +100,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (std::string(argv[2]) == "tool") return toolTransfer(std::atoi(argv[1] + 3));
+    if (std::string(argv[2]) == "tool-thread") {
+        // The same transfer on a second thread, as the dialog's worker runs it.
+        int status = 1;
+        std::thread worker([&] { status = toolTransfer(std::atoi(argv[1] + 3)); });
+        worker.join();
+        return status;
+    }
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\%s", argv[1]);
     HANDLE port =
