@@ -9,6 +9,8 @@ namespace {
 std::mutex hookMutex;
 DebugOutputHook currentHook = nullptr;
 void* currentHookContext = nullptr;
+// Read on every port read and write, so without taking the lock.
+std::atomic<bool> hookInstalled{false};
 std::atomic<TickSource> currentTickSource{nullptr};
 std::atomic<bool> realTimeTicks{true};
 
@@ -18,15 +20,10 @@ void setDebugOutputHook(DebugOutputHook hook, void* context) {
     std::lock_guard<std::mutex> lock(hookMutex);
     currentHook = hook;
     currentHookContext = context;
+    hookInstalled.store(hook != nullptr);
 }
 
-bool debugOutputListened() {
-    {
-        std::lock_guard<std::mutex> lock(hookMutex);
-        if (currentHook != nullptr) return true;
-    }
-    return systemDebugOutputListened();
-}
+bool debugOutputListened() { return hookInstalled.load() || systemDebugOutputListened(); }
 
 void debugOutput(const std::wstring& text) {
     {

@@ -3,7 +3,6 @@
 // document holds its keys, and Ctrl-C frees every port.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +13,7 @@
 #include "serial/serial_port.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/devsim_process.h"
+#include "tests/support/intel_hex_record.h"
 
 namespace {
 
@@ -56,19 +56,7 @@ Bytes pattern(std::size_t size, std::uint32_t seed) {
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string hexRecord(std::uint8_t type, std::uint16_t offset, const Bytes& data) {
-    Bytes record{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(offset >> 8),
-                 static_cast<std::uint8_t>(offset), type};
-    record.insert(record.end(), data.begin(), data.end());
-    std::uint8_t sum = 0;
-    for (std::uint8_t byte : record) sum = static_cast<std::uint8_t>(sum + byte);
-    record.push_back(static_cast<std::uint8_t>(-sum));
-    std::string line = ":";
-    char pair[3];
-    for (std::uint8_t byte : record) {
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        line += pair;
-    }
-    return line + "\r\n";
+    return intelHexRecord(type, offset, data) + "\r\n";
 }
 
 // Data records of 16 bytes for `data` at `offset` within the current 64 KiB base.

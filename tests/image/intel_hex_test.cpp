@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,25 +11,14 @@
 
 #include "image/code_image.h"
 #include "tests/image/image_files.h"
+#include "tests/support/intel_hex_record.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
 std::string record(std::uint8_t type, std::uint16_t offset, const Bytes& data) {
-    Bytes bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(offset >> 8),
-                static_cast<std::uint8_t>(offset), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    std::uint8_t sum = 0;
-    for (std::uint8_t byte : bytes) sum = static_cast<std::uint8_t>(sum + byte);
-    bytes.push_back(static_cast<std::uint8_t>(-sum));
-    std::string line = ":";
-    char pair[3];
-    for (std::uint8_t byte : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        line += pair;
-    }
-    return line + "\n";
+    return intelHexRecord(type, offset, data) + "\n";
 }
 
 const std::string kBase = record(4, 0, {0x00, 0x10});  // addresses 0x10xxxx

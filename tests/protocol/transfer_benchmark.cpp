@@ -14,19 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "protocol/packet_layout.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
+#include "tests/protocol/benchmark_download.h"
 #include "tests/support/devsim_process.h"
 
 namespace {
 
-constexpr std::int32_t kImageBytes = 212992;
-constexpr std::uint32_t kPacketWords = 64;
+constexpr std::int32_t kImageBytes = kBenchmarkImageBytes;
+constexpr std::uint32_t kPacketWords = kBenchmarkPacketWords;
 constexpr std::uint32_t kBaud = 115200;
 constexpr std::uint32_t kLatencyMs = 1;
-constexpr std::uint32_t kAddress = 0x108000;
-constexpr std::uint32_t kFlags = 0xA5A50000u;
 
 double cpuSeconds() {
     rusage usage{};
@@ -45,35 +43,7 @@ using Client = int (*)(SerialPort* port, const ImageBlock& image);
 
 int toolClient(SerialPort* port, const ImageBlock& image) {
     TransferSession session(port);
-    return transferImage(&image, session, nullptr, kFlags, nullptr);
-}
-
-// The bare client's whole conversation, laid out before the clock starts.
-struct Conversation {
-    std::vector<std::uint8_t> opening;               // start and block-start commands
-    std::vector<std::vector<std::uint8_t>> packets;  // data packets, then the end packet
-};
-
-Conversation prepare(const ImageBlock& image) {
-    Conversation conversation;
-    conversation.opening.resize(2 * kHeaderBytes);
-    layOutCommand(conversation.opening.data(), kStartCommand, kFlags);
-    layOutCommand(conversation.opening.data() + kHeaderBytes, kBlockStartCommand,
-                  kBlockStartParameter);
-    const std::int32_t chunk = static_cast<std::int32_t>(kPacketWords) * kWordBytes - kDataOffset;
-    for (std::int32_t offset = 0; offset < image.byteCount; offset += chunk) {
-        const std::int32_t bytes =
-            image.byteCount - offset < chunk ? image.byteCount - offset : chunk;
-        std::vector<std::uint8_t> packet(static_cast<std::size_t>(chunk + kDataOffset + 3));
-        packet.resize(static_cast<std::size_t>(
-            layOutDataPacket(packet.data(), kAddress + static_cast<std::uint32_t>(offset),
-                             image.data.get() + offset, bytes, kFlags)));
-        conversation.packets.push_back(packet);
-    }
-    std::vector<std::uint8_t> end(kHeaderBytes);
-    layOutEndPacket(end.data());
-    conversation.packets.push_back(end);
-    return conversation;
+    return transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr);
 }
 
 bool writeWhole(int fd, const std::vector<std::uint8_t>& bytes) {
@@ -104,15 +74,14 @@ bool readExactly(int fd, std::size_t count) {
     return true;
 }
 
-const Conversation* bareConversation = nullptr;
+const BareConversation* conversation = nullptr;
 
-// Writes each packet and reads its fixed-size reply, nothing else: the
-// negotiation is an announcement (16 bytes), a go-ahead (8) and a start reply (16).
+// Writes each packet and reads its fixed-size reply, nothing else.
 int bareClient(SerialPort* port, const ImageBlock&) {
     const int fd = static_cast<int>(port->handle);
-    if (!writeWhole(fd, bareConversation->opening) || !readExactly(fd, 16 + 8 + 16)) return -1;
-    for (const std::vector<std::uint8_t>& packet : bareConversation->packets) {
-        if (!writeWhole(fd, packet) || !readExactly(fd, 16)) return -1;
+    if (!writeWhole(fd, conversation->opening) || !readExactly(fd, kOpeningReplyBytes)) return -1;
+    for (const std::vector<std::uint8_t>& packet : conversation->packets) {
+        if (!writeWhole(fd, packet) || !readExactly(fd, kPacketReplyBytes)) return -1;
     }
     return 0;
 }
@@ -141,14 +110,9 @@ Run download(const std::vector<std::string>& options, const ImageBlock& image, C
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 1;
-    ImageBlock image;
-    image.targetAddress = kAddress;
-    image.byteCount = kImageBytes;
-    image.data.reset(new std::uint8_t[kImageBytes]);
-    for (std::int32_t i = 0; i < kImageBytes; ++i)
-        image.data[i] = static_cast<std::uint8_t>(i * 13);
-    const Conversation conversation = prepare(image);
-    bareConversation = &conversation;
+    const ImageBlock image = benchmarkImage();
+    const BareConversation prepared = bareConversation(image);
+    conversation = &prepared;
 
     // Bytes on the wire in both directions, and replies that each wait the latency.
     const std::int64_t chunk = 4 * kPacketWords - 20;

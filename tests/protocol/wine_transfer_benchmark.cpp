@@ -13,16 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/packet_layout.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
+#include "tests/protocol/benchmark_download.h"
 
 namespace {
-
-constexpr std::int32_t kImageBytes = 212992;
-constexpr std::int32_t kPacketWords = 64;
-constexpr std::uint32_t kAddress = 0x108000;
-constexpr std::uint32_t kFlags = 0xA5A50000u;
 
 bool writeWhole(HANDLE port, const std::vector<std::uint8_t>& bytes) {
     DWORD written = 0;
@@ -67,19 +62,14 @@ int toolTransfer(int portNumber) {
         closePort(port);
         return 1;
     }
-    ImageBlock image;
-    image.targetAddress = kAddress;
-    image.byteCount = kImageBytes;
-    image.data.reset(new std::uint8_t[kImageBytes]);
-    for (std::int32_t i = 0; i < kImageBytes; ++i)
-        image.data[i] = static_cast<std::uint8_t>(i * 13);
+    const ImageBlock image = benchmarkImage();
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double cpuBefore = cpuSeconds();
     int result;
     {
         TransferSession session(port);
-        result = transferImage(&image, session, nullptr, kFlags, nullptr);
+        result = transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr);
     }
     const double elapsed = secondsSince(start);
     const double cpu = cpuSeconds() - cpuBefore;
@@ -126,32 +116,14 @@ int main(int argc, char** argv) {
     COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};  // reads return at once: the client polls
     SetCommTimeouts(port, &immediate);
 
-    std::vector<std::uint8_t> image(kImageBytes);
-    for (std::int32_t i = 0; i < kImageBytes; ++i) image[i] = static_cast<std::uint8_t>(i * 13);
-    std::vector<std::uint8_t> opening(2 * kHeaderBytes);
-    layOutCommand(opening.data(), kStartCommand, kFlags);
-    layOutCommand(opening.data() + kHeaderBytes, kBlockStartCommand, kBlockStartParameter);
-    std::vector<std::vector<std::uint8_t>> packets;
-    const std::int32_t chunk = kPacketWords * kWordBytes - kDataOffset;
-    for (std::int32_t offset = 0; offset < kImageBytes; offset += chunk) {
-        const std::int32_t bytes = kImageBytes - offset < chunk ? kImageBytes - offset : chunk;
-        std::vector<std::uint8_t> packet(static_cast<std::size_t>(chunk + kDataOffset + 3));
-        packet.resize(static_cast<std::size_t>(
-            layOutDataPacket(packet.data(), kAddress + static_cast<std::uint32_t>(offset),
-                             image.data() + offset, bytes, kFlags)));
-        packets.push_back(packet);
-    }
-    std::vector<std::uint8_t> end(kHeaderBytes);
-    layOutEndPacket(end.data());
-    packets.push_back(end);
+    const BareConversation conversation = bareConversation(benchmarkImage());
 
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double cpuBefore = cpuSeconds();
-    // The negotiation: an announcement (16 bytes), a go-ahead (8), a start reply (16).
-    bool ok = writeWhole(port, opening) && readExactly(port, 16 + 8 + 16);
-    for (std::size_t i = 0; ok && i < packets.size(); ++i) {
-        ok = writeWhole(port, packets[i]) && readExactly(port, 16);
+    bool ok = writeWhole(port, conversation.opening) && readExactly(port, kOpeningReplyBytes);
+    for (std::size_t i = 0; ok && i < conversation.packets.size(); ++i) {
+        ok = writeWhole(port, conversation.packets[i]) && readExactly(port, kPacketReplyBytes);
     }
     const double elapsed = secondsSince(start);
     const double cpu = cpuSeconds() - cpuBefore;
