@@ -9,6 +9,7 @@
 #include "app/quorvel_dlg.h"
 #include "app/to_wide.h"
 #include "flashing/device_identity.h"
+#include "flashing/messages.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -75,8 +76,7 @@ void CQuorvelDlg::OnBnClickedOnline() {
 void CQuorvelDlg::ConnectDevice(bool connect) {
     const WaitCursorScope waitCursor(*AfxGetApp());
     if (!connect) {
-        GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
-        GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
+        ShowOffline();
         m_device.reset();
         LogText(this, WidenAscii(kDisconnectedLine));
         return;
@@ -106,9 +106,18 @@ bool CQuorvelDlg::DetectDevice() {
             GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
             return false;
     }
-    GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(deviceLabel(m_device->identity()));
-    GetDlgItem(IDC_ONLINE).SetWindowText(L"online");
+    ShowOnline(m_device->identity());
     return true;
+}
+
+void CQuorvelDlg::ShowOnline(const DeviceIdentity& identity) {
+    GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(deviceLabel(identity));
+    GetDlgItem(IDC_ONLINE).SetWindowText(L"online");
+}
+
+void CQuorvelDlg::ShowOffline() {
+    GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
+    GetDlgItem(IDC_ONLINE).SetWindowText(L"offline");
 }
 
 void CQuorvelDlg::DropPort() {

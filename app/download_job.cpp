@@ -12,15 +12,14 @@
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
 #include "app/to_wide.h"
-#include "flashing/device_identity.h"
+#include "flashing/flash_job.h"
+#include "flashing/messages.h"
 #include "image/block_list.h"
-#include "platform/platform.h"
 
 namespace {
 
 constexpr const wchar_t* kCloseDuringDownloadQuestion =
     L"A download is running. Closing now leaves the device half-written.\n\nClose anyway?";
-constexpr const wchar_t* kNoImageMessage = L"No image is loaded. \nLoad a binary file first.\n";
 
 // The system's text for an error, as FormatMessage gives it; empty if it has none.
 std::wstring SystemErrorText(DWORD error) {
@@ -63,7 +62,7 @@ void CQuorvelDlg::OnBnClickedDownload() {
     if (!holdsImageBytes(m_blockList)) {
         // A transfer of no bytes (no file, or an empty one) would switch the
         // device and report success.
-        MessageBox(kNoImageMessage, nullptr, MB_OK | MB_ICONINFORMATION);
+        MessageBox(WidenAscii(kNoImageMessage).c_str(), nullptr, MB_OK | MB_ICONINFORMATION);
         return;
     }
 
@@ -88,34 +87,47 @@ UINT CQuorvelDlg::DownloadThreadProc(LPVOID param) {
     auto* dialog = static_cast<CQuorvelDlg*>(param);
     const BusyPeriod busy;
 
-    const int status = dialog->m_device->transfer(dialog->m_blockList, dialog->m_downloadFlags,
-                                                  &CQuorvelDlg::ShowProgress, dialog);
-    if (status != 0) {
-        dialog->MessageBox(WidenAscii(communicationErrorMessage(status)).c_str(), nullptr,
+    std::int32_t sentBytes = 0;
+    const TransferResult transfer = dialog->m_device->transfer(
+        dialog->m_blockList, dialog->m_downloadFlags,
+        [dialog](std::int32_t sent, std::int32_t total) {
+            // 64 bits: sent x 100 overflows 32 bits beyond about 21 MB.
+            if (total > 0)
+                ShowProgress(dialog, static_cast<std::int32_t>(std::int64_t{sent} * 100 / total));
+        },
+        sentBytes);
+    if (!transfer.ok()) {
+        dialog->MessageBox(WidenAscii(communicationErrorMessage(transfer)).c_str(), nullptr,
                            MB_OK | MB_ICONINFORMATION);
         dialog->UnlockControlsAfterDownload(false);
         dialog->m_downloading = false;
         return 0xFFFFFFFFu;
     }
 
-    LogText(dialog, WidenAscii(kDownloadCompletedLine));
-    sleepMilliseconds(kSettleAfterDownloadMs);
+    FlashEvents events;
+    events.log = [dialog](const std::string& line) { LogText(dialog, WidenAscii(line)); };
+    events.notice = [dialog](const std::string& message) {
+        dialog->MessageBox(WidenAscii(message).c_str(), nullptr, MB_OK | MB_ICONINFORMATION);
+    };
+    events.identified = [dialog](const DeviceIdentity& identity) {
+        if (identity.found()) dialog->ShowOnline(identity);
+    };
+    events.step = [dialog](FlashStep step) {
+        if (step == FlashStep::Disconnecting) dialog->ShowOffline();
+    };
     // The application's text is still the one from before the boot switch.
-    if (redetectsAfterDownload(dialog->m_device->identity())) dialog->DetectDevice();
-    LogText(dialog, WidenAscii(kFinishedLine));
-    dialog->ConnectDevice(false);
+    const DeviceIdentity before = dialog->m_device->identity();
+    finishDownload(*dialog->m_device, before, events, kSettleAfterDownloadMs);
+    dialog->m_device.reset();
     CWnd online = dialog->GetDlgItem(IDC_ONLINE);
-    online.SetWindowText(L"offline");
     online.EnableWindow(FALSE);
-    dialog->GetDlgItem(IDC_DEVICE_STATUS).SetWindowText(L"no device");
     dialog->GetDlgItem(IDC_PROGRESS).SendMessage(PBM_SETPOS, 0);
     dialog->UnlockControlsAfterDownload(true);
     dialog->m_downloading = false;
     return 0;
 }
 
-int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
-    auto* dialog = static_cast<CQuorvelDlg*>(context);
+void CQuorvelDlg::ShowProgress(CQuorvelDlg* dialog, std::int32_t percent) {
     // The bar moves only when the percentage does, by a message the worker
     // does not wait for (waiting would hold up the next packet). Unlike a posted
     // one, it keeps its place among the messages sent after it, so the bar
@@ -125,8 +137,8 @@ int CQuorvelDlg::ShowProgress(void* context, std::int32_t percent) {
         ::SendNotifyMessageW(dialog->GetDlgItem(IDC_PROGRESS).GetSafeHwnd(), PBM_SETPOS,
                              static_cast<WPARAM>(percent), 0);
     }
-    return percent;
 }
+
 void CQuorvelDlg::LockControlsForDownload() {
     m_focusBeforeDownload = ::GetFocus();
     m_onlineEnabledBeforeDownload = GetDlgItem(IDC_ONLINE).IsWindowEnabled();

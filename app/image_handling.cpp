@@ -9,6 +9,7 @@
 
 #include "app/log_view.h"
 #include "app/quorvel_dlg.h"
+#include "app/to_wide.h"
 #include "image/area_table.h"
 #include "image/file_access.h"
 #include "image/file_info.h"
@@ -61,15 +62,17 @@ void CQuorvelDlg::SetImageFile(const std::wstring& path) {
     m_downloadFlags = area.downloadFlags;
     m_areaSize = area.areaSize;
 
+    const std::wstring refusal = WidenAscii(imageOutcomeText(placement.outcome));
     switch (placement.outcome) {
         case ImageOutcome::Incompatible:
-            MessageBox(L"Incompatible File", nullptr, MB_OK | MB_ICONINFORMATION);
+            MessageBox(refusal.c_str(), nullptr, MB_OK | MB_ICONINFORMATION);
             break;
         case ImageOutcome::WrongBlockSize:
-            MessageBox(L"Wrong Block Size", nullptr, MB_OK);
+            MessageBox(refusal.c_str(), nullptr, MB_OK);
             break;
-        case ImageOutcome::Loaded:
-        case ImageOutcome::NotOpened:
+        default:
+            // A file that cannot be opened is not reported; the others do not
+            // come from a binary file.
             break;
     }
 }

@@ -8,6 +8,7 @@
 
 #include "app/framework/afxwin.h"
 #include "app/resource.h"
+#include "flashing/device_identity.h"
 #include "flashing/device_session.h"
 #include "image/image_block.h"
 
@@ -26,12 +27,15 @@ class CQuorvelDlg : public CDialogEx {
     // what runs on the device (true when something answered).
     bool DetectDevice();
     void ConnectDevice(bool connect);
+    // The status label and the online button for a device found, or for none.
+    void ShowOnline(const DeviceIdentity& identity);
+    void ShowOffline();
 
     // Download job: the boot switch when needed, the worker thread and its
     // progress function (context: the dialog).
     void EnterBootLoader();
     static UINT DownloadThreadProc(LPVOID param);
-    static int ShowProgress(void* context, std::int32_t percent);
+    static void ShowProgress(CQuorvelDlg* dialog, std::int32_t percent);
 
     // True while a download worker runs: it alone may use the port, the device
     // identity, the flags word and the blocks until it ends.

@@ -6,10 +6,10 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
-#include "cli/outcome_text.h"
 #include "cli/progress_board.h"
 #include "cli/system.h"
 #include "flashing/flash_job.h"
+#include "flashing/messages.h"
 #include "image/code_image.h"
 
 namespace {
@@ -32,8 +32,14 @@ Json describeImage(const std::string& path, const CodeImage& image) {
                       {"bytes", image.byteCount()},
                       {"blocks", blocks},
                       {"flags", hexWord(image.downloadFlags)}};
-    if (image.outcome != CodeImageOutcome::Loaded) described["error"] = image.message;
+    if (image.outcome != ImageOutcome::Loaded) described["error"] = image.message;
     return described;
+}
+
+std::string joinPorts(const std::vector<std::string>& ports) {
+    std::string joined;
+    for (const std::string& port : ports) joined += (joined.empty() ? "" : ", ") + port;
+    return joined;
 }
 
 double bytesPerSecond(const FlashResult& result) {
@@ -44,7 +50,8 @@ Json describePort(const std::string& port, const FlashResult& result) {
     const bool ok = result.outcome == PortOutcome::Done;
     return {{"port", port},
             {"ok", ok},
-            {"code", result.code},
+            {"code", result.code()},
+            {"os_error", result.osError},
             {"message", result.message},
             {"device_before", describeDevice(result.before)},
             {"device_after", describeDevice(result.after)},
@@ -52,7 +59,7 @@ Json describePort(const std::string& port, const FlashResult& result) {
             {"seconds", result.transferSeconds},
             {"bytes_per_second", bytesPerSecond(result)},
             {"status", exitStatusFor(result.outcome)},
-            {"detail", failureDetail(result.outcome, result.message, result.osError, result.code)}};
+            {"detail", failureDetail(result)}};
 }
 
 std::string resultLine(const std::string& port, const FlashResult& result) {
@@ -60,13 +67,15 @@ std::string resultLine(const std::string& port, const FlashResult& result) {
     std::snprintf(figures, sizeof figures, "%d bytes in %.2f s (%.0f bytes/s)", result.sentBytes,
                   result.transferSeconds, bytesPerSecond(result));
     if (result.outcome == PortOutcome::Done) {
-        return port + ": ok, " + figures + "; " + describeDevice(result.before) + " -> " +
-               describeDevice(result.after);
+        std::string line = port + ": ok, " + figures + "; " + describeDevice(result.before) +
+                           " -> " + describeDevice(result.after);
+        if (result.settleCut) line += "; " + failureDetail(result);
+        return line;
     }
     if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
-    std::string line =
-        port + ": failed (exit status " + std::to_string(exitStatusFor(result.outcome)) +
-        "): " + failureDetail(result.outcome, result.message, result.osError, result.code);
+    std::string line = port + ": failed (exit status " +
+                       std::to_string(exitStatusFor(result.outcome)) +
+                       "): " + failureDetail(result);
     if (result.transferred) line += "; " + std::string(figures) + " before the failure";
     return line;
 }
@@ -83,6 +92,8 @@ const char* stepText(FlashStep step) {
             return "waiting 7 s while the device stores the image";
         case FlashStep::Redetecting:
             return "detecting the device again";
+        case FlashStep::Disconnecting:
+            return "disconnecting";
     }
     return "";
 }
@@ -112,7 +123,7 @@ FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeI
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     const CodeImage image = loadCodeImage(widePath(options.imagePath));
-    if (image.outcome != CodeImageOutcome::Loaded) {
+    if (image.outcome != ImageOutcome::Loaded) {
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(),
                      singleLine(image.message).c_str());
         if (options.json) {
@@ -125,6 +136,12 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     }
     std::fprintf(stderr, "image %s: %" PRId64 " bytes in %zu block(s)\n", options.imagePath.c_str(),
                  image.byteCount(), image.blocks.size());
+    // Ctrl-C while the image was read: no port is touched.
+    if (stop.load()) {
+        std::fprintf(stderr, "quorvel-cli: interrupted; not finished: %s\n",
+                     joinPorts(options.ports).c_str());
+        return kExitInterrupted;
+    }
 
     const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
     ProgressBoard board(options.ports,
@@ -141,13 +158,11 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     }
 
     int status = kExitSuccess;
-    std::string unfinished;
+    std::vector<std::string> unfinished;
     for (std::size_t i = 0; i < results.size(); ++i) {
         const int portStatus = exitStatusFor(results[i].outcome);
         if (status == kExitSuccess) status = portStatus;
-        if (results[i].outcome == PortOutcome::Stopped) {
-            unfinished += (unfinished.empty() ? "" : ", ") + options.ports[i];
-        }
+        if (results[i].outcome == PortOutcome::Stopped) unfinished.push_back(options.ports[i]);
     }
 
     if (options.json) {
@@ -167,7 +182,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
 
     if (stop.load()) {
         std::fprintf(stderr, "quorvel-cli: interrupted; not finished: %s\n",
-                     unfinished.empty() ? "none" : unfinished.c_str());
+                     unfinished.empty() ? "none" : joinPorts(unfinished).c_str());
         return kExitInterrupted;
     }
     return status;

@@ -5,13 +5,13 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
-#include "cli/outcome_text.h"
 #include "flashing/flash_job.h"
+#include "flashing/messages.h"
 
 int runInfoCommand(const std::string& port, bool json, std::atomic<bool>& stop) {
     const IdentifyResult result = identifyDevice(port, &stop);
     const int status = exitStatusFor(result.outcome);
-    const std::string detail = failureDetail(result.outcome, result.message, result.osError, 0);
+    const std::string detail = failureDetail(result);
     if (status != kExitSuccess)
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", port.c_str(), detail.c_str());
 

@@ -29,7 +29,3 @@ std::string describeDevice(const DeviceIdentity& identity) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return "app " + text;
 }
-
-std::string communicationErrorMessage(int code) {
-    return "Communication Error \n" + std::to_string(code);
-}

@@ -1,5 +1,4 @@
-// What answered on a port, and the texts the user sees for it and for the
-// outcomes of connecting and downloading.
+// What answered on a port, and how it reads.
 #pragma once
 
 #include <cstdint>
@@ -27,15 +26,3 @@ std::string bootLoaderLabel(std::uint32_t version);
 // "boot v<a>.<b>.<c>.<d>" when a boot loader answered, else "app <text>"
 // (without the text's line end), else "no device".
 std::string describeDevice(const DeviceIdentity& identity);
-
-// Messages shown for failures.
-constexpr const char* kNoDeviceMessage = "The comport is wrong or the device is off. \n";
-constexpr const char* kCheckCableMessage = "check cable.\n";
-// "Communication Error \n" followed by the transfer's result code.
-std::string communicationErrorMessage(int code);
-
-// Lines of the progress log.
-constexpr const char* kConnectedLine = "connected.\n";
-constexpr const char* kDisconnectedLine = "disconnected.\n";
-constexpr const char* kDownloadCompletedLine = "download completed. please wait ...\n";
-constexpr const char* kFinishedLine = "finished.\n";

@@ -13,6 +13,7 @@ namespace {
 // Short enough that a stop request ends a pause at once for a person.
 constexpr std::uint32_t kPauseSliceMs = 50;
 
+// Hands the transfer's byte counts on; the percentage is the caller's business.
 struct ProgressRelay {
     const TransferSession* session;
     const TransferProgress* progress;
@@ -51,36 +52,42 @@ DeviceSession::DeviceSession(SerialPort* port, const std::atomic<bool>* stop,
       port_(port),
       link_(nullptr) {
     link_.stop = stop;
+    link_.port = port_;
     if (port_->handle == kInvalidPortHandle) {
         openError_ = port_->openError;
-        closePort(port_);
-        port_ = nullptr;
+        closeLink();
     }
-    link_.port = port_;
 }
 
 DeviceSession::~DeviceSession() { closePort(port_); }
 
 bool DeviceSession::isOpen() const { return port_ != nullptr; }
 
-bool DeviceSession::reopen() {
-    if (port_ == nullptr) {
-        // Closed after a refusal or a lost port: open it afresh by name.
-        port_ = createPortNamed(portName_);
-    }
-    port_ = reopenPort(port_);
-    link_.port = port_;
-    if (port_->handle != kInvalidPortHandle) return true;
-    openError_ = port_->openError;
+void DeviceSession::closeLink() {
     closePort(port_);
     port_ = nullptr;
     link_.port = nullptr;
+}
+
+bool DeviceSession::reopen() {
+    if (port_ == nullptr) {
+        // Closed after a refusal, a lost port or for the boot switch: open it
+        // afresh by name, and retry only if that fails.
+        port_ = createPortNamed(portName_);
+        if (port_->handle == kInvalidPortHandle) port_ = reopenPort(port_, stop_);
+    } else {
+        port_ = reopenPort(port_, stop_);
+    }
+    link_.port = port_;
+    if (port_->handle != kInvalidPortHandle) return true;
+    openError_ = port_->openError;
+    closeLink();
     return false;
 }
 
 std::uint32_t DeviceSession::queryBootLoaderTwice() {
     std::uint32_t version = kNoBootLoader;
-    if (queryBootVersion(&link_, version) == 0 || queryBootVersion(&link_, version) == 0) {
+    if (queryBootVersion(&link_, version).ok() || queryBootVersion(&link_, version).ok()) {
         return version;
     }
     return kNoBootLoader;
@@ -99,9 +106,7 @@ DetectOutcome DeviceSession::detect() {
         }
     }
     if (identity_.found()) return DetectOutcome::Found;
-    closePort(port_);
-    port_ = nullptr;
-    link_.port = nullptr;
+    closeLink();
     return DetectOutcome::NothingAnswered;
 }
 
@@ -114,13 +119,12 @@ SwitchOutcome DeviceSession::enterBootLoader() {
 bool DeviceSession::requestBootLoaderSwitch() {
     // Silence and a port failure count as consent: a restarting device may not answer.
     if (requestBootLoader(&link_)) return true;
-    closePort(port_);
-    port_ = nullptr;
-    link_.port = nullptr;
+    closeLink();
     return false;
 }
 
 SwitchOutcome DeviceSession::findBootLoaderAfterSwitch() {
+    closeLink();
     // Stopped during the pause: the caller sees the stop request.
     if (!pauseUnlessStopped(bootSwitchPauseMs_, stop_)) return SwitchOutcome::NoBootLoader;
     if (!reopen()) return SwitchOutcome::PortNotReopened;
@@ -128,27 +132,18 @@ SwitchOutcome DeviceSession::findBootLoaderAfterSwitch() {
     return identity_.bootLoader() ? SwitchOutcome::InBootLoader : SwitchOutcome::NoBootLoader;
 }
 
-int DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
-                            const TransferProgress& progress, std::int32_t& sentBytes) {
+TransferResult DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
+                                       const TransferProgress& progress, std::int32_t& sentBytes) {
     TransferSession session(port_);
     session.link->stop = stop_;
     ProgressRelay relay{&session, &progress};
-    const int result = transferImage(firstBlock, session, &relay, flags,
-                                     progress ? &ProgressRelay::forward : nullptr);
+    const TransferResult result = transferImage(firstBlock, session, &relay, flags,
+                                                progress ? &ProgressRelay::forward : nullptr);
     sentBytes = session.sentBytes;
     return result;
 }
 
-int DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
-                            ProgressCallback progress, void* context) {
-    TransferSession session(port_);
-    session.link->stop = stop_;
-    return transferImage(firstBlock, session, context, flags, progress);
-}
-
 void DeviceSession::disconnect() {
     identity_ = DeviceIdentity{};
-    closePort(port_);
-    port_ = nullptr;
-    link_.port = nullptr;
+    closeLink();
 }

@@ -66,6 +66,7 @@ class DeviceSession {
     // The OS error of the last failed open or re-open (0 if none failed).
     int openError() const { return openError_; }
     bool stopRequested() const { return stop_ != nullptr && stop_->load(); }
+    const std::atomic<bool>* stopFlag() const { return stop_; }
     const DeviceIdentity& identity() const { return identity_; }
 
     // Re-opens the port, asks the boot loader for its version (twice, since a
@@ -80,23 +81,23 @@ class DeviceSession {
     SwitchOutcome enterBootLoader();
     // enterBootLoader's two halves, for a caller that marks the pause: the
     // request (false when refused, the port then closed), and the pause with
-    // the boot loader's re-detection.
+    // the boot loader's re-detection. The port is closed during the pause: a
+    // USB device that re-enumerates then tends to keep its name, since the
+    // driver frees the name only at the last close.
     bool requestBootLoaderSwitch();
     SwitchOutcome findBootLoaderAfterSwitch();
 
-    // Sends the blocks from `firstBlock` on with `flags`; the transfer's
-    // result code. `sentBytes` is the data acknowledged before it returned.
-    int transfer(const ImageBlock* firstBlock, std::uint32_t flags,
-                 const TransferProgress& progress, std::int32_t& sentBytes);
-    // The same, telling `progress` the percentage acknowledged after every data packet.
-    int transfer(const ImageBlock* firstBlock, std::uint32_t flags, ProgressCallback progress,
-                 void* context);
+    // Sends the blocks from `firstBlock` on with `flags`. `sentBytes` is the
+    // data acknowledged before it returned.
+    TransferResult transfer(const ImageBlock* firstBlock, std::uint32_t flags,
+                            const TransferProgress& progress, std::int32_t& sentBytes);
 
     // Forgets the device and closes the port.
     void disconnect();
 
   private:
     bool reopen();
+    void closeLink();
     std::uint32_t queryBootLoaderTwice();
 
     std::string portName_;

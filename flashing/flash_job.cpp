@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "flashing/messages.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
 
@@ -17,13 +18,31 @@ void portNotOpened(Result& result, int osError) {
 
 }  // namespace
 
-bool transferLostPort(int code) {
-    // A failed start command reports the OS error itself; during a block a
-    // port error e arrives as e - 10000, except silence (kTimedOut), and
-    // except where it coincides with a code of the device's refusals.
-    if (code > 0) return true;
-    if (code == 0 || isDeviceFailure(code)) return false;
-    return code > -kBlockPortErrorOffset;
+bool finishDownload(DeviceSession& session, const DeviceIdentity& before, const FlashEvents& events,
+                    std::uint32_t settleMs) {
+    auto step = [&events](FlashStep which) {
+        if (events.step) events.step(which);
+    };
+    auto log = [&events](const char* line) {
+        if (events.log) events.log(line);
+    };
+    // The image is written; the device stores it before it is asked anything.
+    log(kDownloadCompletedLine);
+    step(FlashStep::Settling);
+    if (!pauseUnlessStopped(settleMs, session.stopFlag())) return false;
+    // The application's text is still the one from before the boot switch.
+    if (redetectsAfterDownload(before)) {
+        step(FlashStep::Redetecting);
+        const DetectOutcome again = session.detect();
+        if (session.stopRequested()) return false;
+        if (events.identified) events.identified(session.identity());
+        if (again != DetectOutcome::Found && events.notice) events.notice(kNoDeviceMessage);
+    }
+    log(kFinishedLine);
+    step(FlashStep::Disconnecting);
+    session.disconnect();
+    log(kDisconnectedLine);
+    return true;
 }
 
 FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBlock,
@@ -88,36 +107,27 @@ FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBloc
     step(FlashStep::Transferring);
     const auto start = std::chrono::steady_clock::now();
     result.transferred = true;
-    result.code = session.transfer(firstBlock, downloadFlags, events.progress, result.sentBytes);
+    result.transfer =
+        session.transfer(firstBlock, downloadFlags, events.progress, result.sentBytes);
     result.transferSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (stopped()) return result;
-    if (result.code != 0) {
+    if (!result.transfer.ok()) {
+        if (stopped()) return result;
         result.outcome =
-            transferLostPort(result.code) ? PortOutcome::PortLost : PortOutcome::TransferFailed;
-        result.message = communicationErrorMessage(result.code);
+            result.transfer.portLost() ? PortOutcome::PortLost : PortOutcome::TransferFailed;
+        result.osError = result.transfer.osError;
+        result.message = communicationErrorMessage(result.transfer);
         return result;
     }
 
-    // The image is written; the device stores it before it is asked anything.
-    log(kDownloadCompletedLine);
-    step(FlashStep::Settling);
-    if (!pauseUnlessStopped(pauses.settleMs, stop)) {
-        stopped();
-        return result;
-    }
-    // The application's text is still the one from before the boot switch.
-    if (redetectsAfterDownload(result.before)) {
-        step(FlashStep::Redetecting);
-        const DetectOutcome again = session.detect();
-        if (stopped()) return result;
-        result.after = session.identity();
-        if (again != DetectOutcome::Found && events.notice) events.notice(kNoDeviceMessage);
-    }
-    log(kFinishedLine);
-    session.disconnect();
-    log(kDisconnectedLine);
+    // Confirmed by the device: written, even if a stop cuts the steps after it short.
     result.outcome = PortOutcome::Done;
+    FlashEvents afterEvents = events;
+    afterEvents.identified = [&result, &events](const DeviceIdentity& identity) {
+        result.after = identity;
+        if (events.identified) events.identified(identity);
+    };
+    result.settleCut = !finishDownload(session, result.before, afterEvents, pauses.settleMs);
     return result;
 }
 

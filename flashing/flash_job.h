@@ -18,8 +18,9 @@ enum class FlashStep {
     Detecting,
     SwitchingToBootLoader,  // includes the pause and the boot loader's re-detection
     Transferring,
-    Settling,     // the pause after a successful transfer
-    Redetecting,  // the re-detection after a "bl-" device's download
+    Settling,       // the pause after a successful transfer
+    Redetecting,    // the re-detection after a "bl-" device's download
+    Disconnecting,  // the job is over and the port about to close
 };
 
 // Every callback is optional and runs on the job's thread.
@@ -29,6 +30,8 @@ struct FlashEvents {
     std::function<void(const std::string& line)> log;
     // A failure message that does not end the job (the "bl-" re-detection found nothing).
     std::function<void(const std::string& message)> notice;
+    // What the re-detection after a download found (found() false: nothing).
+    std::function<void(const DeviceIdentity& identity)> identified;
     TransferProgress progress;
 };
 
@@ -47,19 +50,28 @@ enum class PortOutcome {
 
 struct FlashResult {
     PortOutcome outcome = PortOutcome::PortNotOpened;
-    int code = 0;           // the transfer's result code; 0 on success or when it did not run
-    std::string message;    // the failure message as the dialog shows it; empty on success
-    int osError = 0;        // the OS error of a failed open
+    TransferResult transfer;  // how the transfer ended; None when it succeeded or did not run
+    std::string message;      // the failure message as the dialog shows it; empty on success
+    int osError = 0;        // the OS error of a failed open, or of the port lost under the transfer
     DeviceIdentity before;  // what answered at the start
     DeviceIdentity after;   // what answered last (the boot loader, or the re-detection's finding)
     bool transferred = false;  // the transfer ran (whatever its result)
+    // Written and confirmed, but the stop flag cut the pause (or the re-detection) after it short.
+    bool settleCut = false;
     std::int32_t sentBytes = 0;
     double transferSeconds = 0;
+
+    // The transfer's result code as the user sees it.
+    int code() const { return displayCode(transfer); }
 };
 
-// True when a transfer result comes from a failed port call rather than from
-// the device's answers or its silence.
-bool transferLostPort(int code);
+// The steps after a confirmed transfer, the same for every front end: the
+// "download completed" line, the pause while the device stores the image, the
+// re-detection of a "bl-" device, "finished.", the disconnection and its line.
+// False when the stop flag cut them short (the port is then left to the
+// session's owner).
+bool finishDownload(DeviceSession& session, const DeviceIdentity& before, const FlashEvents& events,
+                    std::uint32_t settleMs);
 
 FlashResult flashDevice(const std::string& portName, const ImageBlock* firstBlock,
                         std::uint32_t downloadFlags, const FlashEvents& events,

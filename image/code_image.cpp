@@ -1,6 +1,7 @@
 #include "image/code_image.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cwctype>
 #include <string>
@@ -23,9 +24,31 @@ bool endsWithHex(const std::wstring& path) {
 // 255 data bytes per record take more than two characters per byte.
 constexpr std::int64_t kLargestHexFile = std::int64_t{kCodeAreaSize} * 4 + 65536;
 
-CodeImage loadBinary(const std::wstring& path) {
+// How much of a file's start is read to tell Intel HEX from a binary.
+constexpr std::size_t kSniffBytes = 512;
+constexpr std::uint8_t kErasedByte = 0xFF;
+
+CodeImage refused(CodeImageFormat format, ImageOutcome outcome, const std::string& message = "") {
     CodeImage image;
-    image.format = CodeImageFormat::Binary;
+    image.format = format;
+    image.outcome = outcome;
+    image.message = message.empty() ? imageOutcomeText(outcome) : message;
+    return image;
+}
+
+bool isHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The first bytes of the file; false when it cannot be opened.
+bool readHead(const std::wstring& path, std::string& head) {
+    std::FILE* file = openImageFile(path);
+    if (file == nullptr) return false;
+    head.resize(kSniffBytes);
+    head.resize(std::fread(&head[0], 1, head.size(), file));
+    std::fclose(file);
+    return true;
+}
+
+CodeImage loadBinary(const std::wstring& path) {
     // As the dialog does: the examined size (-1 when the file cannot be
     // examined) sets the expected size, then the file is loaded under it.
     FileFacts facts;
@@ -34,38 +57,24 @@ CodeImage loadBinary(const std::wstring& path) {
     applyArea(L"CODE", area);
     ImageBlock* head = nullptr;
     const PlacementResult placement = placeImageFile(path, fileSize, area, head);
-    switch (placement.outcome) {
-        case ImageOutcome::Loaded:
-            image.outcome = CodeImageOutcome::Loaded;
-            image.blocks.emplace_back(placement.load.block);
-            image.downloadFlags = area.downloadFlags;
-            break;
-        case ImageOutcome::NotOpened:
-            image.outcome = CodeImageOutcome::CannotOpen;
-            image.message = "cannot open the image file";
-            break;
-        case ImageOutcome::Incompatible:
-            image.outcome = CodeImageOutcome::Incompatible;
-            image.message = "Incompatible File";
-            break;
-        case ImageOutcome::WrongBlockSize:
-            image.outcome = CodeImageOutcome::WrongBlockSize;
-            image.message = "Wrong Block Size";
-            break;
+    if (placement.outcome != ImageOutcome::Loaded) {
+        return refused(CodeImageFormat::Binary, placement.outcome);
     }
+    CodeImage image;
+    image.format = CodeImageFormat::Binary;
+    image.outcome = ImageOutcome::Loaded;
+    image.blocks.emplace_back(placement.load.block);
+    image.downloadFlags = area.downloadFlags;
     return image;
 }
 
 CodeImage loadHex(const std::wstring& path) {
-    CodeImage image;
-    image.format = CodeImageFormat::IntelHex;
     std::FILE* file = openImageFile(path);
     const std::int64_t size = file != nullptr ? seekToEnd(file) : -1;
     if (size < 0 || size > kLargestHexFile) {
         if (file != nullptr) std::fclose(file);
-        image.outcome = size < 0 ? CodeImageOutcome::CannotOpen : CodeImageOutcome::Incompatible;
-        image.message = size < 0 ? "cannot open the image file" : "Incompatible File";
-        return image;
+        return refused(CodeImageFormat::IntelHex,
+                       size < 0 ? ImageOutcome::NotOpened : ImageOutcome::Incompatible);
     }
     std::string text(static_cast<std::size_t>(size), '\0');
     std::rewind(file);
@@ -73,22 +82,31 @@ CodeImage loadHex(const std::wstring& path) {
     std::fclose(file);
 
     const HexParse parse = parseIntelHex(text, kCodeWindowStart, kCodeWindowEnd);
-    if (!parse.ok) {
-        image.outcome = CodeImageOutcome::BadHex;
-        image.message = parse.error;
-        return image;
-    }
-    for (const HexRun& run : parse.runs) {
-        auto block = std::make_unique<ImageBlock>();
-        block->targetAddress = run.address;
-        block->byteCount = static_cast<std::int32_t>(run.bytes.size());
-        block->data = std::make_unique<std::uint8_t[]>(run.bytes.size());
-        std::copy(run.bytes.begin(), run.bytes.end(), block->data.get());
-        if (!image.blocks.empty()) image.blocks.back()->next = block.get();
-        image.blocks.push_back(std::move(block));
-    }
-    image.outcome = CodeImageOutcome::Loaded;
+    if (!parse.ok) return refused(CodeImageFormat::IntelHex, ImageOutcome::BadHex, parse.error);
+
+    // One block over the whole span: a compiler's alignment gaps would
+    // otherwise each cost the device a block of its own.
+    CodeImage image;
+    image.format = CodeImageFormat::IntelHex;
+    image.outcome = ImageOutcome::Loaded;
     image.downloadFlags = kCodeAreaFlags;
+    if (parse.runs.empty()) return image;
+    std::uint32_t lowest = parse.runs.front().address;
+    std::uint32_t end = lowest;
+    for (const HexRun& run : parse.runs) {
+        const auto runEnd = run.address + static_cast<std::uint32_t>(run.bytes.size());
+        lowest = std::min(lowest, run.address);
+        end = std::max(end, runEnd);
+    }
+    auto block = std::make_unique<ImageBlock>();
+    block->targetAddress = lowest;
+    block->byteCount = static_cast<std::int32_t>(end - lowest);
+    block->data = std::make_unique<std::uint8_t[]>(end - lowest);
+    std::fill_n(block->data.get(), end - lowest, kErasedByte);
+    for (const HexRun& run : parse.runs) {
+        std::copy(run.bytes.begin(), run.bytes.end(), block->data.get() + (run.address - lowest));
+    }
+    image.blocks.push_back(std::move(block));
     return image;
 }
 
@@ -100,6 +118,25 @@ std::int64_t CodeImage::byteCount() const {
     return total;
 }
 
+bool looksLikeIntelHex(const std::string& head) {
+    std::size_t i = 0;
+    while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i])) != 0) ++i;
+    if (i >= head.size() || head[i] != ':') return false;
+    std::size_t digits = 0;
+    for (++i; i < head.size() && head[i] != '\r' && head[i] != '\n'; ++i) {
+        if (!isHexDigit(head[i])) return false;
+        ++digits;
+    }
+    return digits >= 2;
+}
+
 CodeImage loadCodeImage(const std::wstring& path) {
-    return endsWithHex(path) ? loadHex(path) : loadBinary(path);
+    std::string head;
+    if (!readHead(path, head)) return refused(CodeImageFormat::Binary, ImageOutcome::NotOpened);
+    CodeImage image =
+        endsWithHex(path) || looksLikeIntelHex(head) ? loadHex(path) : loadBinary(path);
+    if (image.outcome == ImageOutcome::Loaded && image.byteCount() == 0) {
+        return refused(image.format, ImageOutcome::NoBytes);
+    }
+    return image;
 }

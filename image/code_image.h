@@ -10,21 +10,15 @@
 
 #include "image/area_table.h"
 #include "image/image_block.h"
+#include "image/image_outcome.h"
 
 enum class CodeImageFormat { Binary, IntelHex };
 
-enum class CodeImageOutcome {
-    Loaded,
-    CannotOpen,      // the file cannot be opened or read
-    Incompatible,    // "Incompatible File": larger than the CODE area
-    WrongBlockSize,  // "Wrong Block Size": the file changed size between examination and load
-    BadHex,          // a HEX record refused; the message names the line
-};
-
 struct CodeImage {
-    CodeImageOutcome outcome = CodeImageOutcome::CannotOpen;
+    ImageOutcome outcome = ImageOutcome::NotOpened;
     CodeImageFormat format = CodeImageFormat::Binary;
-    std::string message;  // why it was refused; empty when loaded
+    // Why it was refused (a refused HEX record names its line); empty when loaded.
+    std::string message;
     // The blocks, chained through `next` in sending order; owned here.
     std::vector<std::unique_ptr<ImageBlock>> blocks;
     std::uint32_t downloadFlags = 0;
@@ -38,6 +32,13 @@ constexpr std::uint32_t kCodeWindowStart = kFlashStartAddress + kCodeAreaBase;
 constexpr std::uint32_t kCodeWindowEnd =
     kCodeWindowStart + static_cast<std::uint32_t>(kCodeAreaSize);
 
-// Files whose name ends in ".hex" (any letter case) are read as Intel HEX,
-// everything else as a raw binary.
+// True when `head`, the start of a file, reads as Intel HEX: its first
+// non-blank line is ':' followed by hexadecimal digits.
+bool looksLikeIntelHex(const std::string& head);
+
+// A file whose name ends in ".hex" (any letter case) or whose content looks
+// like Intel HEX is read as Intel HEX, whatever its name, so that records are
+// never written as firmware; everything else as a raw binary. An Intel HEX
+// image becomes one block from its lowest to its highest address, with any
+// gaps filled with 0xFF (erased flash). A file without image bytes is refused.
 CodeImage loadCodeImage(const std::wstring& path);

@@ -6,15 +6,7 @@
 #include <string>
 
 #include "image/image_block.h"
-
-// How loading an image file for an area ended; its placement under the area's
-// size rule ends the same ways.
-enum class ImageOutcome {
-    Loaded,          // the block was added
-    NotOpened,       // the file could not be opened, measured or read whole: nothing to report
-    Incompatible,    // larger than the area allows, or 2 GiB or more (beyond any block size)
-    WrongBlockSize,  // the size differs from the non-zero expected size
-};
+#include "image/image_outcome.h"
 
 struct LoadResult {
     ImageOutcome outcome = ImageOutcome::NotOpened;

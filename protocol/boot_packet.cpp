@@ -11,7 +11,7 @@ namespace {
 // have arrived. Bytes beyond the buffer are read into scratch space and dropped,
 // so an oversized packet is consumed whole and the next one starts in step.
 // `idleSince` is when a byte last arrived; it moves with every byte.
-int receivePacketBytes(PortLink* link, std::int32_t target, std::uint32_t& idleSince) {
+LinkResult receivePacketBytes(PortLink* link, std::int32_t target, std::uint32_t& idleSince) {
     ReceiveArea& receiveArea = link->receiveArea;
     std::uint8_t overflow[kReceiveBufferBytes];
     while (receiveArea.bytesReceived < target) {
@@ -27,33 +27,33 @@ int receivePacketBytes(PortLink* link, std::int32_t target, std::uint32_t& idleS
             wanted = rest < kReceiveBufferBytes ? rest : kReceiveBufferBytes;
         }
         std::uint32_t received = static_cast<std::uint32_t>(wanted);
-        const int status = readWithin(link, into, received, idleSince, kPacketIdleLimitMs);
-        if (status != 0) return status;
+        const LinkResult status = readWithin(link, into, received, idleSince, kPacketIdleLimitMs);
+        if (!status.ok()) return status;
         if (received > 0) {
             receiveArea.bytesReceived += static_cast<std::int32_t>(received);
             idleSince = tickCount();
         } else if (ticksSince(idleSince) > kPacketIdleLimitMs) {
-            return kTimedOut;
+            return {LinkStatus::TimedOut};
         }
     }
-    return 0;
+    return {};
 }
 
 }  // namespace
 
-int sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter) {
+LinkResult sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter) {
     std::uint8_t packet[kHeaderBytes];
     layOutCommand(packet, code, parameter);
     std::int32_t count = kHeaderBytes;
     return writeAll(link, packet, count);
 }
 
-int queryBootVersion(PortLink* link, std::uint32_t& version) {
+LinkResult queryBootVersion(PortLink* link, std::uint32_t& version) {
     std::uint8_t request[kHeaderBytes];
     layOutVersionRequest(request);
     std::int32_t count = kHeaderBytes;
-    const int status = writeAll(link, request, count);
-    if (status != 0) return status;
+    const LinkResult status = writeAll(link, request, count);
+    if (!status.ok()) return status;
 
     const std::uint32_t start = tickCount();
     for (;;) {
@@ -61,22 +61,22 @@ int queryBootVersion(PortLink* link, std::uint32_t& version) {
         std::uint8_t frame[kHeaderBytes];
         std::uint32_t framed = 0;
         while (framed < kHeaderBytes) {
-            if (ticksSince(start) > kBootVersionLimitMs) return kTimedOut;
+            if (ticksSince(start) > kBootVersionLimitMs) return {LinkStatus::TimedOut};
             std::uint32_t received = kHeaderBytes - framed;
-            const int readStatus =
+            const LinkResult readStatus =
                 readWithin(link, frame + framed, received, start, kBootVersionLimitMs);
-            if (readStatus != 0) return readStatus;
+            if (!readStatus.ok()) return readStatus;
             framed += received;
         }
         if (getU16(frame) == kVersionTag && getU16(frame + kCodeOffset) == kVersionCode) {
             version = getU32(frame + kVersionOffset);
-            return 0;
+            return {};
         }
-        if (ticksSince(start) > kBootVersionLimitMs) return kTimedOut;
+        if (ticksSince(start) > kBootVersionLimitMs) return {LinkStatus::TimedOut};
     }
 }
 
-int readPacket(PortLink* link, void* destination, std::int32_t& count) {
+LinkResult readPacket(PortLink* link, void* destination, std::int32_t& count) {
     const std::int32_t capacity = count > 0 ? count : 0;
     count = 0;
     ReceiveArea& receiveArea = link->receiveArea;
@@ -84,24 +84,20 @@ int readPacket(PortLink* link, void* destination, std::int32_t& count) {
     receiveArea.packetLength = 0;
 
     std::uint32_t idleSince = tickCount();
-    int status = receivePacketBytes(link, kHeaderBytes, idleSince);
-    if (status != 0) return status;
+    LinkResult status = receivePacketBytes(link, kHeaderBytes, idleSince);
+    if (!status.ok()) return status;
 
     const std::int32_t length =
         receiveArea.buffer[0] == kHeaderOnlyMarker
             ? kHeaderBytes
             : kHeaderBytes + kWordBytes * getU16(receiveArea.buffer + kLengthOffset);
     status = receivePacketBytes(link, length, idleSince);
-    if (status != 0) return status;
+    if (!status.ok()) return status;
     receiveArea.packetLength = length;
 
     const std::int32_t held = length < kReceiveBufferBytes ? length : kReceiveBufferBytes;
     const std::int32_t copied = capacity < held ? capacity : held;
     if (copied > 0) std::memcpy(destination, receiveArea.buffer, static_cast<std::size_t>(copied));
     count = copied;
-    return length > copied ? kPacketTruncated : 0;
-}
-
-bool packetTruncated(const PortLink* link, int result) {
-    return result == kPacketTruncated && link->receiveArea.packetLength != 0;
+    return length > copied ? LinkResult{LinkStatus::Truncated} : LinkResult{};
 }

@@ -25,44 +25,44 @@ bool startsWith(const char* reply, std::int32_t length, const char* expected) {
 
 }  // namespace
 
-int exchangeText(PortLink* link, const char* command, std::int32_t commandLength, char* reply,
-                 std::int32_t& length) {
+LinkResult exchangeText(PortLink* link, const char* command, std::int32_t commandLength,
+                        char* reply, std::int32_t& length) {
     const std::int32_t capacity = length;
     length = 0;
     std::int32_t written = commandLength;
-    const int status = writeAll(link, command, written);
-    if (status != 0) return status;
+    const LinkResult status = writeAll(link, command, written);
+    if (!status.ok()) return status;
 
     const std::uint32_t start = tickCount();
-    if (capacity <= 0) return 0;
+    if (capacity <= 0) return {};
     std::int32_t received = 0;
     reply[0] = '\0';
     do {
         // One byte per read, so nothing behind the reply's CR LF leaves the port.
         std::uint32_t count = 1;
-        const int readStatus =
+        const LinkResult readStatus =
             readWithin(link, reply + received, count, start, kConsoleReplyLimitMs);
-        if (readStatus != 0) return readStatus;
+        if (!readStatus.ok()) return readStatus;
         received += static_cast<std::int32_t>(count);
         reply[received] = '\0';
         // The end test comes first: a reply completed by a late read still counts.
         if (received >= 2 && reply[received - 2] == '\r' && reply[received - 1] == '\n') {
             length = received;
-            return 0;
+            return {};
         }
-        if (ticksSince(start) > kConsoleReplyLimitMs) return kTimedOut;
+        if (ticksSince(start) > kConsoleReplyLimitMs) return {LinkStatus::TimedOut};
     } while (received < capacity);
     length = capacity;
-    return 0;
+    return {};
 }
 
 const char* queryAppVersion(PortLink* link) {
     std::int32_t length = kConsoleReplyCapacity;
-    const int status =
+    const LinkResult status =
         exchangeText(link, kVersionQuery, textLength(kVersionQuery), link->appVersionReply, length);
     // The reply must carry at least one byte after its fixed beginning.
     const std::int32_t prefix = textLength(kVersionReplyStart);
-    if (status != 0 || length <= prefix ||
+    if (!status.ok() || length <= prefix ||
         !startsWith(link->appVersionReply, length, kVersionReplyStart)) {
         return nullptr;
     }
@@ -71,8 +71,8 @@ const char* queryAppVersion(PortLink* link) {
 
 bool requestBootLoader(PortLink* link) {
     std::int32_t length = kConsoleReplyCapacity;
-    const int status =
+    const LinkResult status =
         exchangeText(link, kBootSwitch, textLength(kBootSwitch), link->bootSwitchReply, length);
-    if (status != 0) return true;
+    if (!status.ok()) return true;
     return startsWith(link->bootSwitchReply, length, kBootSwitchReplyStart);
 }

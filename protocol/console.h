@@ -11,10 +11,10 @@ constexpr std::uint32_t kConsoleReplyLimitMs = 3000;
 // Writes `command` whole, then collects the reply a byte at a time into `reply`
 // (room for the capacity + 1 bytes; kept NUL-terminated) until it ends in CR LF
 // or fills the capacity. `length`: in the capacity, out the reply bytes (0
-// unless the result is 0). Results: 0; kTimedOut when no complete reply came
-// within kConsoleReplyLimitMs; or the OS error code of a failed write or read.
-int exchangeText(PortLink* link, const char* command, std::int32_t commandLength, char* reply,
-                 std::int32_t& length);
+// unless Ok). TimedOut when no complete reply came within
+// kConsoleReplyLimitMs; PortError or Stopped.
+LinkResult exchangeText(PortLink* link, const char* command, std::int32_t commandLength,
+                        char* reply, std::int32_t& length);
 
 // Asks the application firmware for its version. Returns the version text (the
 // reply after "~Rv0000", usually still ending in CR LF), kept in the link and

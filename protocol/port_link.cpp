@@ -20,27 +20,38 @@ std::uint32_t readWaitMs(std::uint32_t start, std::uint32_t limitMs) {
     return untilPast < kLongestReadWaitMs ? untilPast : kLongestReadWaitMs;
 }
 
+bool stopRequested(const PortLink* link) { return link->stop != nullptr && link->stop->load(); }
+
 }  // namespace
 
-int writeAll(PortLink* link, const void* bytes, std::int32_t& count) {
+LinkResult writeAll(PortLink* link, const void* bytes, std::int32_t& count) {
     const std::int32_t total = count;
     count = 0;
     const auto* data = static_cast<const std::uint8_t*>(bytes);
-    // A port may take only part of a write; the rest follows until all is out.
+    std::uint32_t stallStart = tickCount();
+    // A port takes what it can within a short slice; the rest follows until
+    // all is out, the device stalls too long, or the stop flag is set.
     while (count < total) {
+        if (stopRequested(link)) return {LinkStatus::Stopped};
         std::uint32_t written = static_cast<std::uint32_t>(total - count);
         const int status = writeBytes(link->port, data + count, written);
         count += static_cast<std::int32_t>(written);
-        if (status != 0) return status;
+        if (status != 0) return portError(status);
+        if (written > 0) {
+            stallStart = tickCount();
+        } else if (ticksSince(stallStart) > kWriteStallLimitMs) {
+            return {LinkStatus::TimedOut};
+        }
     }
-    return 0;
+    return {};
 }
 
-int readWithin(PortLink* link, void* buffer, std::uint32_t& count, std::uint32_t start,
-               std::uint32_t limitMs) {
-    if (link->stop != nullptr && link->stop->load()) {
+LinkResult readWithin(PortLink* link, void* buffer, std::uint32_t& count, std::uint32_t start,
+                      std::uint32_t limitMs) {
+    if (stopRequested(link)) {
         count = 0;
-        return kTimedOut;
+        return {LinkStatus::Stopped};
     }
-    return readBytes(link->port, buffer, count, readWaitMs(start, limitMs));
+    const int status = readBytes(link->port, buffer, count, readWaitMs(start, limitMs));
+    return status == 0 ? LinkResult{} : portError(status);
 }

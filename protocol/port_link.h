@@ -8,10 +8,25 @@
 
 struct SerialPort;
 
-// Results of the protocol operations: 0 for success, a positive OS error code
-// when a port call failed, or this value when the device did not answer in time
-// (or the wait was stopped through the link's stop flag).
-constexpr int kTimedOut = -1;
+// How a protocol operation on the link ended.
+enum class LinkStatus {
+    Ok,
+    PortError,  // a port call failed; the OS error is beside it
+    TimedOut,   // the device did not answer within the operation's limit
+    Stopped,    // the link's stop flag ended the wait
+    Truncated,  // readPacket: the packet was longer than the destination (its first bytes copied)
+};
+
+struct LinkResult {
+    LinkStatus status = LinkStatus::Ok;
+    int osError = 0;  // the OS error code of the failed port call; 0 otherwise
+
+    bool ok() const { return status == LinkStatus::Ok; }
+    bool operator==(LinkStatus other) const { return status == other; }
+    bool operator!=(LinkStatus other) const { return status != other; }
+};
+
+inline LinkResult portError(int osError) { return {LinkStatus::PortError, osError}; }
 
 // The receive buffer holds a header and at most 62 payload words.
 constexpr std::int32_t kReceiveBufferBytes = 256;
@@ -37,7 +52,7 @@ struct PortLink {
     explicit PortLink(SerialPort* linkedPort) : port(linkedPort) {}
 
     SerialPort* port;
-    // When set by another thread, every wait on this link ends at once as kTimedOut.
+    // When set by another thread, every wait on this link ends at once as Stopped.
     const std::atomic<bool>* stop = nullptr;
 
     ReceiveArea receiveArea{};
@@ -47,13 +62,19 @@ struct PortLink {
     char bootSwitchReply[kConsoleReplyCapacity + 1]{};
 };
 
-// Writes `count` bytes whole. `count` out: the bytes written (before the failure,
-// if one occurred). 0 or the OS error code.
-int writeAll(PortLink* link, const void* bytes, std::int32_t& count);
+// A write that the device does not drain for this long fails as TimedOut
+// instead of blocking for ever.
+constexpr std::uint32_t kWriteStallLimitMs = 20000;
+
+// Writes `count` bytes whole, a slice at a time, so that the stop flag ends a
+// write the device does not drain. `count` out: the bytes written (before the
+// failure, if one occurred). Ok, PortError, TimedOut (stalled for
+// kWriteStallLimitMs) or Stopped.
+LinkResult writeAll(PortLink* link, const void* bytes, std::int32_t& count);
 
 // Reads what has arrived, waiting in the operating system for the first byte
-// while the time since `start` is within `limitMs` (never spinning). `count`: in
-// the most bytes to read, out the bytes read. Returns 0 (possibly with no byte),
-// the OS error code of a failed read, or kTimedOut once the link's stop flag is set.
-int readWithin(PortLink* link, void* buffer, std::uint32_t& count, std::uint32_t start,
-               std::uint32_t limitMs);
+// while the time since `start` is within `limitMs`. `count`: in the most bytes
+// to read, out the bytes read. Ok (possibly with no byte), PortError, or
+// Stopped once the link's stop flag is set.
+LinkResult readWithin(PortLink* link, void* buffer, std::uint32_t& count, std::uint32_t start,
+                      std::uint32_t limitMs);

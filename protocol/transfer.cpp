@@ -27,37 +27,57 @@ constexpr std::int32_t kAnnouncementRecordBytes = 16;
 
 using Reply = std::uint8_t[kAcknowledgementBytes];
 
-// Maps a failed readPacket or writeAll to the block's result.
-int blockFailure(const PortLink* link, int status) {
-    if (packetTruncated(link, status)) return kBadNegotiation;
-    return status - kBlockPortErrorOffset;
+TransferResult failed(TransferFailure failure, std::uint32_t deviceStatus = 0) {
+    TransferResult result;
+    result.failure = failure;
+    result.deviceStatus = deviceStatus;
+    return result;
 }
 
-// Reads a reply that must be exactly 16 bytes long. A shorter one gives
-// `shortResult`: its missing fields must not be taken from an earlier reply.
-int readReply(PortLink* link, Reply& reply, int shortResult) {
+// The block's failure for a write or read that did not end Ok.
+TransferResult linkFailure(const LinkResult& status) {
+    switch (status.status) {
+        case LinkStatus::PortError: {
+            TransferResult result = failed(TransferFailure::PortFailed);
+            result.osError = status.osError;
+            return result;
+        }
+        case LinkStatus::Stopped:
+            return failed(TransferFailure::Stopped);
+        case LinkStatus::Truncated:
+            return failed(TransferFailure::BadNegotiation);
+        case LinkStatus::TimedOut:
+        case LinkStatus::Ok:
+            break;
+    }
+    return failed(TransferFailure::DeviceSilent);
+}
+
+// Reads a reply that must be exactly 16 bytes long. A shorter one fails as
+// `shortReply`: its missing fields must not be taken from an earlier reply.
+TransferResult readReply(PortLink* link, Reply& reply, TransferFailure shortReply) {
     std::memset(reply, 0, sizeof reply);
     std::int32_t count = kAcknowledgementBytes;
-    const int status = readPacket(link, reply, count);
-    if (status != 0) return blockFailure(link, status);
-    return count < kAcknowledgementBytes ? shortResult : 0;
+    const LinkResult status = readPacket(link, reply, count);
+    if (!status.ok()) return linkFailure(status);
+    return count < kAcknowledgementBytes ? failed(shortReply) : TransferResult{};
 }
 
 // Reads packets until the go-ahead, keeping the last size announcement, then
 // the reply that follows the go-ahead. Sets the device's packet size in words.
-int negotiate(PortLink* link, std::uint32_t& maxPacketWords) {
+TransferResult negotiate(PortLink* link, std::uint32_t& maxPacketWords) {
     std::uint8_t announcement[kAnnouncementRecordBytes];
     std::int32_t announcementBytes = 0;  // 0: nothing announced yet
     for (;;) {
         std::uint8_t packet[kAnnouncementRecordBytes];
         std::int32_t count = kAnnouncementRecordBytes;
-        const int status = readPacket(link, packet, count);  // longer packets are normal here
-        const bool longPacket = packetTruncated(link, status);
-        if (status != 0 && !longPacket) return blockFailure(link, status);
+        const LinkResult status = readPacket(link, packet, count);
+        const bool longPacket = status == LinkStatus::Truncated;  // normal here
+        if (!status.ok() && !longPacket) return linkFailure(status);
         const std::uint16_t code = getU16(packet + kCodeOffset);
         if (code == kGoAheadCode) break;
         if (code == kSizeAnnouncementCode) {
-            if (longPacket) return kBadNegotiation;
+            if (longPacket) return failed(TransferFailure::BadNegotiation);
             announcementBytes = count;
             std::memcpy(announcement, packet, static_cast<std::size_t>(count));
         }
@@ -65,17 +85,34 @@ int negotiate(PortLink* link, std::uint32_t& maxPacketWords) {
     }
 
     Reply reply;
-    const int status = readReply(link, reply, kNoStartReply);
-    if (status != 0) return status;
-    if (getU32(reply + kStatusOffset) != kStartReplyStatus) return kNoStartReply;
+    const TransferResult status = readReply(link, reply, TransferFailure::NoStartReply);
+    if (!status.ok()) return status;
+    const std::uint32_t startStatus = getU32(reply + kStatusOffset);
+    if (startStatus != kStartReplyStatus) return failed(TransferFailure::NoStartReply, startStatus);
 
     // Without an announcement that holds the size word there is no size to use.
-    if (announcementBytes < kMaxPacketWordsOffset + kWordBytes) return kBadNegotiation;
+    if (announcementBytes < kMaxPacketWordsOffset + kWordBytes) {
+        return failed(TransferFailure::BadNegotiation);
+    }
     maxPacketWords = getU32(announcement + kMaxPacketWordsOffset);
     if (maxPacketWords < kMinPacketWords || maxPacketWords > kMaxPacketWords) {
-        return kBadNegotiation;
+        return failed(TransferFailure::BadNegotiation);
     }
-    return 0;
+    return {};
+}
+
+// What an acknowledgement's status means for the data packet it answers.
+TransferFailure dataPacketVerdict(std::uint32_t status) {
+    switch (status) {
+        case kDataAccepted:
+            return TransferFailure::None;
+        case kDamagedStatus:
+            return TransferFailure::PacketDamaged;
+        case kRejectedStatus:
+            return TransferFailure::PacketRejected;
+        default:
+            return TransferFailure::UnexpectedReply;
+    }
 }
 
 void reportProgress(const TransferSession& session) {
@@ -95,15 +132,15 @@ void traceBlockProgress(std::int32_t remaining, std::uint32_t blockAddress) {
 
 }  // namespace
 
-int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byteCount,
-              const std::uint8_t* data, std::uint32_t flags) {
+TransferResult sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byteCount,
+                         const std::uint8_t* data, std::uint32_t flags) {
     PortLink* link = session.link.get();
     // A port failure here shows up at the next read.
     (void)sendCommand(link, kBlockStartCommand, kBlockStartParameter);
 
     std::uint32_t maxPacketWords = 0;
-    int status = negotiate(link, maxPacketWords);
-    if (status != 0) return status;
+    TransferResult result = negotiate(link, maxPacketWords);
+    if (!result.ok()) return result;
 
     // Full packets fill the announced size exactly; only the last may be shorter.
     std::vector<std::uint8_t> packet(maxPacketWords * kWordBytes);
@@ -113,22 +150,20 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
     std::int32_t remaining = byteCount > 0 ? byteCount : 0;
     Reply reply;
     while (remaining > 0) {
+        ++session.sentPackets;
         const std::int32_t chunk = remaining < largestChunk ? remaining : largestChunk;
         std::int32_t packetBytes =
             layOutDataPacket(packet.data(), nextAddress, source, chunk, flags);
-        status = writeAll(link, packet.data(), packetBytes);
-        if (status != 0) return blockFailure(link, status);
-        status = readReply(link, reply, kUnexpectedAcknowledgement);
-        if (status != 0) return status;
-        switch (getU32(reply + kStatusOffset)) {
-            case kDataAccepted:
-                break;
-            case kDamagedStatus:
-                return kPacketDamaged;
-            case kRejectedStatus:
-                return kPacketRejected;
-            default:
-                return kUnexpectedAcknowledgement;
+        const LinkResult written = writeAll(link, packet.data(), packetBytes);
+        result = written.ok() ? readReply(link, reply, TransferFailure::UnexpectedReply)
+                              : linkFailure(written);
+        if (result.ok()) {
+            const std::uint32_t status = getU32(reply + kStatusOffset);
+            result = failed(dataPacketVerdict(status), status);
+        }
+        if (!result.ok()) {
+            result.packet = session.sentPackets;
+            return result;
         }
         session.sentBytes += chunk;
         nextAddress += static_cast<std::uint32_t>(chunk);
@@ -141,36 +176,53 @@ int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byte
     std::uint8_t endPacket[kHeaderBytes];
     layOutEndPacket(endPacket);
     std::int32_t endBytes = kHeaderBytes;
-    status = writeAll(link, endPacket, endBytes);
-    if (status != 0) return blockFailure(link, status);
-    status = readReply(link, reply, kUnexpectedAcknowledgement);
-    if (status != 0) return status;
+    const LinkResult written = writeAll(link, endPacket, endBytes);
+    if (!written.ok()) return linkFailure(written);
+    result = readReply(link, reply, TransferFailure::UnexpectedReply);
+    if (!result.ok()) return result;
     const std::uint32_t endStatus = getU32(reply + kStatusOffset);
     if (getU32(reply + kSubjectOffset) != kEndSubject ||
         (endStatus != kBlockWritten && endStatus != kBlockWrittenToo)) {
-        return kUnexpectedAcknowledgement;
+        return failed(TransferFailure::UnexpectedReply, endStatus);
     }
-    return 0;
+    return {};
 }
 
-bool isDeviceFailure(int result) {
-    switch (result) {
-        case kPacketDamaged:
-        case kPacketRejected:
-        case kUnexpectedAcknowledgement:
-        case kBadNegotiation:
-        case kNoStartReply:
-        case kTimedOut - kBlockPortErrorOffset:
-            return true;
-        default:
-            return false;
+int displayCode(const TransferResult& result) {
+    switch (result.failure) {
+        case TransferFailure::None:
+            return 0;
+        case TransferFailure::StartNotSent:
+            return result.osError;
+        case TransferFailure::PortFailed:
+            return result.osError - kBlockPortErrorOffset;
+        case TransferFailure::DeviceSilent:
+        case TransferFailure::Stopped:
+            return kDeviceSilentCode;
+        case TransferFailure::PacketDamaged:
+            return kPacketDamaged;
+        case TransferFailure::PacketRejected:
+            return kPacketRejected;
+        case TransferFailure::UnexpectedReply:
+            return kUnexpectedAcknowledgement;
+        case TransferFailure::BadNegotiation:
+            return kBadNegotiation;
+        case TransferFailure::NoStartReply:
+            return kNoStartReply;
     }
+    return kUnexpectedAcknowledgement;
 }
 
-int transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
-                  std::uint32_t flags, ProgressCallback progress) {
-    const int status = sendCommand(session.link.get(), kStartCommand, flags);
-    if (status != 0) return status;
+TransferResult transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
+                             std::uint32_t flags, ProgressCallback progress) {
+    const LinkResult started = sendCommand(session.link.get(), kStartCommand, flags);
+    if (!started.ok()) {
+        TransferResult result = linkFailure(started);
+        if (result.failure == TransferFailure::PortFailed) {
+            result.failure = TransferFailure::StartNotSent;
+        }
+        return result;
+    }
     session.progress = progress;
     session.context = context;
 
@@ -181,11 +233,12 @@ int transferImage(const ImageBlock* firstBlock, TransferSession& session, void* 
     constexpr std::int64_t kMostBytes = std::numeric_limits<std::int32_t>::max();
     session.totalBytes = static_cast<std::int32_t>(total < kMostBytes ? total : kMostBytes);
     session.sentBytes = 0;
+    session.sentPackets = 0;
 
     for (const ImageBlock* block = firstBlock; block != nullptr; block = block->next) {
-        const int result =
+        const TransferResult result =
             sendBlock(session, block->targetAddress, block->byteCount, block->data.get(), flags);
-        if (result != 0) return result;
+        if (!result.ok()) return result;
     }
-    return 0;
+    return {};
 }

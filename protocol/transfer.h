@@ -22,21 +22,49 @@ struct TransferSession {
     void* context = nullptr;              // handed back to progress
     std::int32_t totalBytes = 0;          // data bytes of all blocks
     std::int32_t sentBytes = 0;           // data bytes acknowledged so far
+    std::int32_t sentPackets = 0;         // data packets sent so far, the current one included
 };
 
-// Results besides 0 and the start command's OS error code. A port failure e
-// during a block gives e - kBlockPortErrorOffset (so a silent device, kTimedOut,
-// gives -10001).
-constexpr int kBlockPortErrorOffset = 10000;
-constexpr int kPacketDamaged = -9978;   // the device found a data packet damaged (status 2)
-constexpr int kPacketRejected = -9979;  // the device rejected a data packet (status 5)
-constexpr int kUnexpectedAcknowledgement = -9997;  // other status, wrong end reply, or short reply
-constexpr int kBadNegotiation = -9999;  // packet too long, or no usable packet size announced
-constexpr int kNoStartReply = -10014;   // the reply after the go-ahead was not status 14
+// How a transfer ended.
+enum class TransferFailure {
+    None,             // every block written and confirmed
+    StartNotSent,     // writing the start command failed
+    PortFailed,       // a port call failed during a block
+    DeviceSilent,     // the device stopped answering (or draining its input) during a block
+    Stopped,          // the stop flag ended the transfer
+    PacketDamaged,    // a data packet was acknowledged with status 2
+    PacketRejected,   // a data packet was acknowledged with status 5
+    UnexpectedReply,  // another acknowledgement status, a wrong end reply, or a short reply
+    BadNegotiation,   // no usable packet size announced, or a reply longer than 16 bytes
+    NoStartReply,     // the reply after the go-ahead did not carry status 14
+};
 
-// True for the fixed results that come from the device's answers or its
-// silence, as opposed to success and to a failed port call.
-bool isDeviceFailure(int result);
+struct TransferResult {
+    TransferFailure failure = TransferFailure::None;
+    int osError = 0;                 // the OS error of StartNotSent and PortFailed
+    std::int32_t packet = 0;         // the data packet involved, counted from 1 over the download
+    std::uint32_t deviceStatus = 0;  // the status word of the reply that ended it
+
+    bool ok() const { return failure == TransferFailure::None; }
+    // The port failed under the transfer (unplugged, driver error), as opposed
+    // to the device refusing or falling silent.
+    bool portLost() const {
+        return failure == TransferFailure::StartNotSent || failure == TransferFailure::PortFailed;
+    }
+};
+
+// The numbers the user sees after "Communication Error " and as the result
+// code: the start command's OS error e as it is, a port error e during a block
+// as e - kBlockPortErrorOffset, silence as -10001, and the device's refusals as
+// the fixed codes below.
+constexpr int kBlockPortErrorOffset = 10000;
+constexpr int kDeviceSilentCode = -1 - kBlockPortErrorOffset;
+constexpr int kPacketDamaged = -9978;
+constexpr int kPacketRejected = -9979;
+constexpr int kUnexpectedAcknowledgement = -9997;
+constexpr int kBadNegotiation = -9999;
+constexpr int kNoStartReply = -10014;
+int displayCode(const TransferResult& result);
 
 // Packet sizes in words (header included) that a block accepts from the device:
 // at least one data word per packet, and a buffer of at most 64 KiB.
@@ -45,11 +73,11 @@ constexpr std::uint32_t kMaxPacketWords = 16384;
 
 // Sends every block from `firstBlock` on, in list order. `flags` goes out as
 // the start command's parameter and its bit 0 into every data packet;
-// `progress` (may be null) and `context` are stored in the session. Returns 0,
-// the OS error code of a failed start command, or the first block's failure.
-int transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
-                  std::uint32_t flags, ProgressCallback progress);
+// `progress` (may be null) and `context` are stored in the session. The first
+// failure ends the transfer.
+TransferResult transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
+                             std::uint32_t flags, ProgressCallback progress);
 
 // Sends one block of `byteCount` bytes (a negative count carries no data).
-int sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byteCount,
-              const std::uint8_t* data, std::uint32_t flags);
+TransferResult sendBlock(TransferSession& session, std::uint32_t address, std::int32_t byteCount,
+                         const std::uint8_t* data, std::uint32_t flags);

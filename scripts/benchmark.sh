@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the paced 212 992-byte download (115 200 baud, 1 ms reply latency):
 #   1. natively: the tool's transfer against a bare client in one run, with
-#      the tool's CPU time (build/linux/tests/protocol/transfer_benchmark);
+#      the tool's CPU time (build/linux/bench/transfer_benchmark);
 #   2. under Wine: a bare Windows client, then the dialog itself (the GUI
 #      timing scenario), with the CPU time of Quorvel.exe and the Wine server.
 #   scripts/benchmark.sh [native runs]
@@ -10,13 +10,13 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
-cmake --preset linux >/dev/null
+cmake --preset linux -DQUORVEL_BENCH=ON >/dev/null
 cmake --build --preset linux -j "$jobs" --target transfer_benchmark devsim
-cmake --preset windows >/dev/null
+cmake --preset windows -DQUORVEL_BENCH=ON >/dev/null
 cmake --build --preset windows -j "$jobs" --target Quorvel gui_driver wine_transfer_benchmark
 
 echo "== native"
-build/linux/tests/protocol/transfer_benchmark "${1:-1}"
+build/linux/bench/transfer_benchmark "${1:-1}"
 
 source scripts/wine-env.sh
 trap quorvel_wine_stop EXIT
@@ -68,7 +68,7 @@ declare -A seconds cpu server_cpu
 for client in bare tool; do
     before=$(cpu_of "$server")
     read -r _ cpu[$client] < <(with_paced_device "$work" \
-        wine build/windows/tests/protocol/wine_transfer_benchmark.exe COM5 "$client")
+        wine build/windows/bench/wine_transfer_benchmark.exe COM5 "$client")
     server_cpu[$client]=$(awk -v a="$(cpu_of "$server")" -v b="$before" 'BEGIN { print a - b }')
     read -r start end < <(transfer_window "$TRANSCRIPT_COPY")
     seconds[$client]=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')

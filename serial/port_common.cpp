@@ -59,7 +59,7 @@ SerialPort* createPortNamed(const std::string& name) {
     return createPortAtPath(name);
 }
 
-SerialPort* reopenPort(SerialPort* port) {
+SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop) {
     const std::string path = port->path;
     const std::int32_t portNumber = port->portNumber;
     closePort(port);
@@ -67,7 +67,8 @@ SerialPort* reopenPort(SerialPort* port) {
     // with a short pause, then give up so the caller can report it.
     const std::uint32_t start = tickCount();
     SerialPort* fresh = createPortLike(path, portNumber);
-    while (fresh->handle == kInvalidPortHandle && ticksSince(start) < kReopenLimitMs) {
+    while (fresh->handle == kInvalidPortHandle && ticksSince(start) < kReopenLimitMs &&
+           (stop == nullptr || !stop->load())) {
         closePort(fresh);
         sleepMilliseconds(kReopenPauseMs);
         fresh = createPortLike(path, portNumber);

@@ -2,6 +2,7 @@
 // non-blocking reads, writes, the byte trace, and the list of ports present.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,8 +47,9 @@ SerialPort* createPortNamed(const std::string& name);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
 // Releases `port` and opens a new record for the same number or path, retrying for a
-// bounded time while the port is absent. The result may be not open.
-SerialPort* reopenPort(SerialPort* port);
+// bounded time while the port is absent, or until `stop` is set. The result may
+// be not open.
+SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop = nullptr);
 
 // Reads what has arrived. When nothing has, waits in the operating system up to
 // `waitMs` for the first byte and returns as soon as any byte is there; 0 never

@@ -148,7 +148,8 @@ TEST(CliFlash, HexImageLandsInFlashByComPortName) {
 
     const CliOutcome run = runCli({"flash", "--port", "COM5", imagePath}, kFlashLimitMs);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.rfind("COM5: ok, 700 bytes", 0), 0u) << run.out;
+    // One block over the span, the gap sent as erased flash.
+    EXPECT_EQ(run.out.rfind("COM5: ok, 1124 bytes", 0), 0u) << run.out;
 
     Bytes expected(0x400 + high.size(), 0xFF);
     std::copy(low.begin(), low.end(), expected.begin());
@@ -193,6 +194,13 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     ASSERT_FALSE(document.is_discarded()) << bad.out;
     EXPECT_EQ(document["image"]["error"], "line 3: bad checksum");
     EXPECT_TRUE(document["ports"].empty());
+
+    // Nothing to write: an empty binary, or HEX (under another name) with only its end record.
+    EXPECT_EQ(runCli({"flash", "--port", "COM5", folder.write("empty.bin", "")}).status, 3);
+    const CliOutcome endOnly =
+        runCli({"flash", "--port", "COM5", folder.write("fw.ihx", hexRecord(1, 0, {}))});
+    EXPECT_EQ(endOnly.status, 3);
+    EXPECT_NE(endOnly.err.find("the image holds no bytes"), std::string::npos) << endOnly.err;
 
     const std::string outside =
         hexRecord(4, 0, {0x00, 0x10}) + hexRecord(0, 0x7FFF, {1, 2}) + hexRecord(1, 0, {});
@@ -266,6 +274,29 @@ TEST(CliInterrupt, CtrlCStopsEveryPortAndLeavesThemFree) {
         EXPECT_NE(port->handle, kInvalidPortHandle) << device->linkPath();
         closePort(port);
     }
+}
+
+TEST(CliInterrupt, CtrlCAfterTheLastAcknowledgementLeavesTheDeviceReportedWritten) {
+    DevsimProcess device({"--start", "boot"}, 1);
+    ASSERT_TRUE(device.started());
+    TempFolder folder;
+    const Bytes image = pattern(3000, 9);
+    const std::string imagePath = folder.write("image.bin", text(image));
+
+    CliProcess cli({"flash", "--json", "--no-progress", "--port", device.linkPath(), imagePath});
+    ASSERT_TRUE(cli.waitForError("download completed", 20000));
+    cli.interrupt();  // during the 7 s pause: ends at once, yet the image is written
+    const CliOutcome run = cli.finish(3000);
+    EXPECT_EQ(run.status, 130) << run.err;
+    const Json document = Json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << run.out;
+    const Json& port = document["ports"][0];
+    EXPECT_EQ(port["ok"], true);
+    EXPECT_EQ(port["code"], 0);
+    EXPECT_NE(port["detail"].get<std::string>().find("cut short"), std::string::npos) << port;
+    EXPECT_NE(run.err.find("not finished: none"), std::string::npos) << run.err;
+    device.stop();
+    EXPECT_EQ(device.flash(), image);
 }
 
 TEST(CliInfo, BootLoaderApplicationAndPortList) {

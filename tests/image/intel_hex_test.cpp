@@ -68,30 +68,45 @@ TEST(IntelHex, EveryFaultRefusesTheFileWithItsLine) {
     }
 }
 
-TEST(CodeImage, BinaryUnderTheSizeRuleAndHexByItsExtension) {
+TEST(CodeImage, BinaryUnderTheSizeRuleAndHexByItsContent) {
     ImageFiles files;
     const CodeImage full = loadCodeImage(files.make("full.bin", 212992));
-    ASSERT_EQ(full.outcome, CodeImageOutcome::Loaded);
+    ASSERT_EQ(full.outcome, ImageOutcome::Loaded);
     ASSERT_EQ(full.blocks.size(), 1u);
     EXPECT_EQ(full.first()->targetAddress, 0x108000u);
     EXPECT_EQ(full.first()->byteCount, 212992);
     EXPECT_EQ(full.downloadFlags, 0xA5A50000u);
 
     const CodeImage large = loadCodeImage(files.make("large.bin", 212993));
-    EXPECT_EQ(large.outcome, CodeImageOutcome::Incompatible);
+    EXPECT_EQ(large.outcome, ImageOutcome::Incompatible);
     EXPECT_EQ(large.message, "Incompatible File");
     EXPECT_TRUE(large.blocks.empty());
-    EXPECT_EQ(loadCodeImage(files.pathOf("missing.bin")).outcome, CodeImageOutcome::CannotOpen);
+    EXPECT_EQ(loadCodeImage(files.pathOf("missing.bin")).outcome, ImageOutcome::NotOpened);
 
-    std::ofstream(std::filesystem::path(files.pathOf("image.Hex")))
-        << kBase << record(0, 0x8000, {7, 8}) << record(0, 0xA000, {9}) << kEnd;
-    const CodeImage hex = loadCodeImage(files.pathOf("image.Hex"));
-    ASSERT_EQ(hex.outcome, CodeImageOutcome::Loaded) << hex.message;
-    ASSERT_EQ(hex.blocks.size(), 2u);
-    EXPECT_EQ(hex.first()->next, hex.blocks[1].get());
-    EXPECT_EQ(hex.blocks[1]->targetAddress, 0x10A000u);
-    EXPECT_EQ(hex.byteCount(), 3);
-    EXPECT_EQ(hex.downloadFlags, 0xA5A50000u);
+    // A compiler's HEX under any name, with an alignment gap: one block over
+    // the whole span, the gap erased flash.
+    const std::string gapped = kBase + record(0, 0x8000, {7, 8}) + record(0, 0x8004, {9}) + kEnd;
+    for (const char* name : {"image.Hex", "fw.ihx", "fw.hex.txt", "fw.ihex", "fw.bin"}) {
+        std::ofstream(std::filesystem::path(files.pathOf(name))) << "\r\n" << gapped;
+        const CodeImage hex = loadCodeImage(files.pathOf(name));
+        ASSERT_EQ(hex.outcome, ImageOutcome::Loaded) << name << ": " << hex.message;
+        EXPECT_EQ(hex.format, CodeImageFormat::IntelHex) << name;
+        ASSERT_EQ(hex.blocks.size(), 1u) << name;
+        EXPECT_EQ(hex.first()->targetAddress, 0x108000u);
+        const std::uint8_t* data = hex.first()->data.get();
+        EXPECT_EQ(std::vector<std::uint8_t>(data, data + hex.first()->byteCount),
+                  (std::vector<std::uint8_t>{7, 8, 0xFF, 0xFF, 9}));
+        EXPECT_EQ(hex.downloadFlags, 0xA5A50000u);
+    }
+
+    // Text that is not HEX stays a binary; nothing to write is refused.
+    std::ofstream(std::filesystem::path(files.pathOf("notes.bin"))) << ":-) not records\n";
+    EXPECT_EQ(loadCodeImage(files.pathOf("notes.bin")).format, CodeImageFormat::Binary);
+    std::ofstream(std::filesystem::path(files.pathOf("only-end.ihx"))) << kEnd;
+    EXPECT_EQ(loadCodeImage(files.pathOf("only-end.ihx")).outcome, ImageOutcome::NoBytes);
+    const CodeImage empty = loadCodeImage(files.make("empty.bin", 0));
+    EXPECT_EQ(empty.outcome, ImageOutcome::NoBytes);
+    EXPECT_EQ(empty.message, "the image holds no bytes");
 }
 
 }  // namespace

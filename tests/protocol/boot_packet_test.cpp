@@ -19,8 +19,8 @@ constexpr std::uint32_t kNearWrap = 0xFFFFF000u;  // the tick count wraps during
 
 TEST_F(BootPacketTest, CommandsGoOutWholeAndTraced) {
     DebugCapture trace;
-    EXPECT_EQ(sendCommand(&link, kStartCommand, 0xA5A50000), 0);
-    EXPECT_EQ(sendCommand(&link, kBlockStartCommand, kBlockStartParameter), 0);
+    EXPECT_EQ(sendCommand(&link, kStartCommand, 0xA5A50000), LinkStatus::Ok);
+    EXPECT_EQ(sendCommand(&link, kBlockStartCommand, kBlockStartParameter), LinkStatus::Ok);
     EXPECT_EQ(peer.receive(16), (Bytes{0x01, 0x00, 0x0e, 0x00, 0x00, 0x00, 0xa5, 0xa5, 0x01, 0x00,
                                        0x00, 0xf0, 0x01, 0x00, 0x00, 0x00}));
     ASSERT_FALSE(trace.lines().empty());
@@ -30,15 +30,15 @@ TEST_F(BootPacketTest, CommandsGoOutWholeAndTraced) {
 TEST_F(BootPacketTest, WriteAllReportsWhatWentOut) {
     const Bytes payload(600, 0x42);
     std::int32_t count = 600;
-    EXPECT_EQ(writeAll(&link, payload.data(), count), 0);
+    EXPECT_EQ(writeAll(&link, payload.data(), count), LinkStatus::Ok);
     EXPECT_EQ(count, 600);
     EXPECT_EQ(peer.receive(600), payload);
 
     count = 0;
-    EXPECT_EQ(writeAll(&link, payload.data(), count), 0);
+    EXPECT_EQ(writeAll(&link, payload.data(), count), LinkStatus::Ok);
     EXPECT_EQ(count, 0);
     count = -3;
-    EXPECT_EQ(writeAll(&link, payload.data(), count), 0);
+    EXPECT_EQ(writeAll(&link, payload.data(), count), LinkStatus::Ok);
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(peer.receiveAvailable().empty());
 }
@@ -48,11 +48,11 @@ TEST_F(BootPacketTest, FailedWritesReturnTheOsError) {
     PortLink brokenLink{&broken};
     const Bytes payload(8, 0);
     std::int32_t count = 8;
-    EXPECT_GT(writeAll(&brokenLink, payload.data(), count), 0);
+    EXPECT_EQ(writeAll(&brokenLink, payload.data(), count), LinkStatus::PortError);
     EXPECT_EQ(count, 0);
-    EXPECT_GT(sendCommand(&brokenLink, kStartCommand, 0), 0);
+    EXPECT_EQ(sendCommand(&brokenLink, kStartCommand, 0), LinkStatus::PortError);
     std::uint32_t version = 77;
-    EXPECT_GT(queryBootVersion(&brokenLink, version), 0);
+    EXPECT_EQ(queryBootVersion(&brokenLink, version), LinkStatus::PortError);
     EXPECT_EQ(version, 77u);
 }
 
@@ -75,7 +75,7 @@ TEST_F(BootPacketTest, HeaderArrivingOneByteAtATimeMakesOnePacket) {
     });
     std::uint8_t destination[16] = {};
     std::int32_t count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), 0);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Ok);
     EXPECT_TRUE(trickle.get());
     EXPECT_EQ(trace.lines().size(), packet.size());
     EXPECT_EQ(count, 16);
@@ -89,7 +89,7 @@ TEST_F(BootPacketTest, AtSignPacketIsTheHeaderAlone) {
     deliver(atPacket);  // the 20 bytes "behind" it stay for the next read
     std::uint8_t destination[16];
     std::int32_t count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), 0);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Ok);
     EXPECT_EQ(count, 8);
     EXPECT_EQ(link.receiveArea.packetLength, 8);
     EXPECT_EQ(peer.queuedForTool(), 20u);
@@ -99,7 +99,7 @@ TEST_F(BootPacketTest, LengthZeroIsAnEightBytePacket) {
     deliver(joined({goAhead(), dataAck()}));
     std::uint8_t destination[16];
     std::int32_t count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), 0);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Ok);
     EXPECT_EQ(count, 8);
     EXPECT_EQ(peer.queuedForTool(), 16u);
 }
@@ -109,16 +109,14 @@ TEST_F(BootPacketTest, PacketLongerThanTheDestination) {
     deliver(joined({ack, ack}));
     std::uint8_t destination[16] = {};
     std::int32_t count = 8;
-    const int result = readPacket(&link, destination, count);
-    EXPECT_EQ(result, kPacketTruncated);
-    EXPECT_TRUE(packetTruncated(&link, result));
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Truncated);
     EXPECT_EQ(count, 8);
     EXPECT_EQ(link.receiveArea.packetLength, 16);
     EXPECT_EQ(Bytes(link.receiveArea.buffer, link.receiveArea.buffer + 16), ack);
     EXPECT_EQ(destination[8], 0);  // nothing copied past the capacity
 
     count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), 0);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Ok);
     EXPECT_EQ(count, 16);
     EXPECT_EQ(Bytes(destination, destination + 16), ack);
 }
@@ -132,8 +130,7 @@ TEST_F(BootPacketTest, OversizedPacketIsConsumedWithoutOverrunningTheBuffer) {
 
     std::uint8_t destination[2000] = {};
     std::int32_t count = sizeof destination;
-    const int result = readPacket(&link, destination, count);
-    EXPECT_TRUE(packetTruncated(&link, result));
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Truncated);
     EXPECT_EQ(count, kReceiveBufferBytes);
     EXPECT_EQ(link.receiveArea.packetLength, 1208);
     EXPECT_EQ(Bytes(destination, destination + 256),
@@ -141,27 +138,21 @@ TEST_F(BootPacketTest, OversizedPacketIsConsumedWithoutOverrunningTheBuffer) {
     EXPECT_EQ(destination[256], 0);
 
     count = 16;  // the stream is still in step: the next read is the next packet
-    EXPECT_EQ(readPacket(&link, destination, count), 0);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Ok);
     EXPECT_EQ(Bytes(destination, destination + 16), next);
     EXPECT_EQ(peer.queuedForTool(), 0u);
 }
 
-TEST_F(BootPacketTest, FailedReadIsNotMistakenForATruncatedPacket) {
-    deliver(acknowledgement(1, 0));
-    std::uint8_t destination[16];
-    std::int32_t count = 8;
-    ASSERT_TRUE(packetTruncated(&link, readPacket(&link, destination, count)));
-
+TEST_F(BootPacketTest, FailedReadReportsTheOsErrorApart) {
     SerialPort broken;
     PortLink brokenLink{&broken};
-    count = 16;
-    const int result = readPacket(&brokenLink, destination, count);
-    EXPECT_GT(result, 0);
+    std::uint8_t destination[16];
+    std::int32_t count = 16;
+    const LinkResult result = readPacket(&brokenLink, destination, count);
+    EXPECT_EQ(result, LinkStatus::PortError);
+    EXPECT_GT(result.osError, 0);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(brokenLink.receiveArea.packetLength, 0);
-    // Even an OS error that happens to be 1 is a failure, not a long packet.
-    EXPECT_FALSE(packetTruncated(&brokenLink, result));
-    EXPECT_FALSE(packetTruncated(&brokenLink, kPacketTruncated));
 }
 
 TEST_F(BootPacketTest, SilentDeviceTimesOutAcrossTheTickWrap) {
@@ -169,7 +160,7 @@ TEST_F(BootPacketTest, SilentDeviceTimesOutAcrossTheTickWrap) {
     ScriptedClock clock(kNearWrap, 7);
     std::uint8_t destination[16];
     std::int32_t count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), kTimedOut);
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::TimedOut);
     EXPECT_EQ(count, 0);
     const std::uint32_t waited = clock.now() - kNearWrap;
     EXPECT_GT(waited, kPacketIdleLimitMs);
@@ -185,7 +176,7 @@ TEST_F(BootPacketTest, StopFlagEndsAWaitForASilentDevice) {
     });
     std::uint8_t destination[16];
     std::int32_t count = 16;
-    EXPECT_EQ(readPacket(&link, destination, count), kTimedOut);  // long before the 20 s limit
+    EXPECT_EQ(readPacket(&link, destination, count), LinkStatus::Stopped);  // long before 20 s
     stopper.join();
 }
 
@@ -218,9 +209,9 @@ TEST_F(BootPacketTest, SlowButSteadyPacketIsNotTimedOut) {
     setTickSource(&TricklingClock::read);
     std::uint8_t destination[16];
     std::int32_t count = 16;
-    const int result = readPacket(&link, destination, count);
+    const LinkResult result = readPacket(&link, destination, count);
     setTickSource(nullptr);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, LinkStatus::Ok);
     EXPECT_EQ(Bytes(destination, destination + count), dataAck());
     EXPECT_GT(TricklingClock::now - kNearWrap, 10 * kPacketIdleLimitMs);
 }
@@ -231,7 +222,7 @@ TEST_F(BootPacketTest, VersionQuerySkipsAFrameOfAnotherKind) {
     peer.runScript(
         {{8, joined({devicePacket(0x000e, 0), Bytes{0, 0, 0x0f, 0, 0x04, 0x03, 0x02, 0x01}})}});
     std::uint32_t version = 0;
-    EXPECT_EQ(queryBootVersion(&link, version), 0);
+    EXPECT_EQ(queryBootVersion(&link, version), LinkStatus::Ok);
     EXPECT_EQ(version, 0x01020304u);
     const PtyPeer::ScriptOutcome outcome = peer.finishScript();
     EXPECT_EQ(outcome.received, (Bytes{0x00, 0x00, 0x0f, 0x00, 0x00, 0x00, 0x00, 0x00}));
@@ -241,7 +232,7 @@ TEST_F(BootPacketTest, VersionQueryGivesUpAfterTheLimitWithAPartialFrame) {
     deliver(Bytes{0, 0, 0x0f, 0, 1, 2, 3});
     ScriptedClock clock(kNearWrap, 3);
     std::uint32_t version = 0;
-    EXPECT_EQ(queryBootVersion(&link, version), kTimedOut);
+    EXPECT_EQ(queryBootVersion(&link, version), LinkStatus::TimedOut);
     const std::uint32_t waited = clock.now() - kNearWrap;
     EXPECT_GT(waited, kBootVersionLimitMs);
     EXPECT_LT(waited, kBootVersionLimitMs + 50);

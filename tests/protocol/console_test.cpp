@@ -41,7 +41,7 @@ TEST_F(ConsoleTest, ReplyEndsAtTheFirstLineEndAndLeavesTheRestInThePort) {
     deliver(text("~Rv0000v1\r\n~Dboot\r\n"));
     char reply[kConsoleReplyCapacity + 1];
     std::int32_t length = kConsoleReplyCapacity;
-    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), 0);
+    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), LinkStatus::Ok);
     EXPECT_EQ(length, 11);
     EXPECT_STREQ(reply, "~Rv0000v1\r\n");
     EXPECT_EQ(peer.queuedForTool(), 8u);
@@ -60,7 +60,7 @@ TEST_F(ConsoleTest, NulByteIsStoredLikeAnyOther) {
     deliver(Bytes{'~', 'R', 'v', '0', '0', '0', '0', 'a', 0, 'b', '\r', '\n'});
     char reply[kConsoleReplyCapacity + 1];
     std::int32_t length = kConsoleReplyCapacity;
-    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), 0);
+    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), LinkStatus::Ok);
     EXPECT_EQ(length, 12);
     EXPECT_EQ(reply[9], 'b');
 }
@@ -69,7 +69,7 @@ TEST_F(ConsoleTest, ZeroCapacitySendsTheCommandAndReadsNothing) {
     deliver(text("~Dboot\r\n"));
     char reply[1] = {'?'};
     std::int32_t length = 0;
-    EXPECT_EQ(exchangeText(&link, "~dboot\r\n", 8, reply, length), 0);
+    EXPECT_EQ(exchangeText(&link, "~dboot\r\n", 8, reply, length), LinkStatus::Ok);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(peer.queuedForTool(), 8u);
     EXPECT_EQ(peer.receive(8), text("~dboot\r\n"));
@@ -90,7 +90,7 @@ TEST_F(ConsoleTest, FailedWriteReturnsItsErrorAndCountsAsBootConsent) {
     PortLink brokenLink{&broken};
     char reply[kConsoleReplyCapacity + 1];
     std::int32_t length = kConsoleReplyCapacity;
-    EXPECT_GT(exchangeText(&brokenLink, "~rv\r\n", 5, reply, length), 0);
+    EXPECT_EQ(exchangeText(&brokenLink, "~rv\r\n", 5, reply, length), LinkStatus::PortError);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(queryAppVersion(&brokenLink), nullptr);
     EXPECT_TRUE(requestBootLoader(&brokenLink));
@@ -104,13 +104,13 @@ struct LeapOnRead {
     }
 };
 
-int exchangeWithLeap(PortLink* link, const wchar_t* triggerLine, std::int32_t& length) {
+LinkResult exchangeWithLeap(PortLink* link, const wchar_t* triggerLine, std::int32_t& length) {
     ScriptedClock clock(0xFFFFFF00u, 0);
     std::wstring trigger = triggerLine;
     setDebugOutputHook(&LeapOnRead::onTrace, &trigger);
     char reply[kConsoleReplyCapacity + 1];
     length = kConsoleReplyCapacity;
-    const int result = exchangeText(link, "~dboot\r\n", 8, reply, length);
+    const LinkResult result = exchangeText(link, "~dboot\r\n", 8, reply, length);
     setDebugOutputHook(nullptr, nullptr);
     return result;
 }
@@ -118,14 +118,14 @@ int exchangeWithLeap(PortLink* link, const wchar_t* triggerLine, std::int32_t& l
 TEST_F(ConsoleTest, LineEndReadAfterTheLimitStillCounts) {
     deliver(text("~Dboot\r\n"));
     std::int32_t length = 0;
-    EXPECT_EQ(exchangeWithLeap(&link, L"Rx : 0a \n", length), 0);
+    EXPECT_EQ(exchangeWithLeap(&link, L"Rx : 0a \n", length), LinkStatus::Ok);
     EXPECT_EQ(length, 8);
 }
 
 TEST_F(ConsoleTest, IncompleteReplyAfterTheLimitTimesOut) {
     deliver(text("~Dboot\r"));
     std::int32_t length = 0;
-    EXPECT_EQ(exchangeWithLeap(&link, L"Rx : 0d \n", length), kTimedOut);
+    EXPECT_EQ(exchangeWithLeap(&link, L"Rx : 0d \n", length), LinkStatus::TimedOut);
     EXPECT_EQ(length, 0);
 }
 
@@ -133,7 +133,7 @@ TEST_F(ConsoleTest, SilenceTimesOutJustAfterTheLimitAcrossTheTickWrap) {
     ScriptedClock clock(0xFFFFF000u, 1);
     char reply[kConsoleReplyCapacity + 1];
     std::int32_t length = kConsoleReplyCapacity;
-    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), kTimedOut);
+    EXPECT_EQ(exchangeText(&link, "~rv\r\n", 5, reply, length), LinkStatus::TimedOut);
     const std::uint32_t waited = clock.now() - 0xFFFFF000u;
     EXPECT_GT(waited, kConsoleReplyLimitMs);
     EXPECT_LT(waited, kConsoleReplyLimitMs + 50);

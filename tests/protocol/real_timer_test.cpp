@@ -58,7 +58,7 @@ TEST(RealTimers, SilentOrIncompleteRepliesEndAfterThreeSeconds) {
     });
 
     const auto [versionResult, versionMs] = version.get();
-    EXPECT_EQ(versionResult, kTimedOut);
+    EXPECT_EQ(versionResult, LinkStatus::TimedOut);
     const auto [noVersion, appMs] = appVersion.get();
     EXPECT_TRUE(noVersion);
     const auto [accepted, switchMs] = bootSwitch.get();

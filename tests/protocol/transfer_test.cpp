@@ -69,9 +69,12 @@ class TransferTest : public PeerPortTest {
 
     const ImageBlock* firstBlock() const { return blocks.empty() ? nullptr : blocks.front().get(); }
 
+    // The transfer's result code; the whole result stays in `last`.
     int transfer(std::uint32_t flags = kCodeFlags) {
-        return transferImage(firstBlock(), *session, &progress, flags, &ProgressLog::record);
+        last = transferImage(firstBlock(), *session, &progress, flags, &ProgressLog::record);
+        return displayCode(last);
     }
+    TransferResult last;
 
     // Runs the transfer against `steps` and returns its result; the tool's
     // packets are left in `packets`.
@@ -200,7 +203,7 @@ TEST_F(TransferTest, ProgressOfLargeDownloadsDoesNotOverflow) {
     session->totalBytes = 2000000000;
     session->sentBytes = 1999999000;
     peer.runScript(blockScript(8, normalNegotiation(64), {120}));
-    EXPECT_EQ(sendBlock(*session, 0x108000, 100, blocks[0]->data.get(), 0), 0);
+    EXPECT_TRUE(sendBlock(*session, 0x108000, 100, blocks[0]->data.get(), 0).ok());
     EXPECT_EQ(progress.percents, (std::vector<std::int32_t>{99}));
 }
 
@@ -249,10 +252,10 @@ TEST_F(TransferTest, NegotiationFailures) {
         deliver(startReply());
         std::int32_t count = 16;
         std::uint8_t scratch[16];
-        ASSERT_EQ(readPacket(&link, scratch, count), 0);
+        ASSERT_EQ(readPacket(&link, scratch, count), LinkStatus::Ok);
 
         peer.runScript({{8, test.negotiation}});
-        EXPECT_EQ(sendBlock(*session, 0x108000, 0, nullptr, 0), test.result);
+        EXPECT_EQ(displayCode(sendBlock(*session, 0x108000, 0, nullptr, 0)), test.result);
         EXPECT_TRUE(peer.finishScript().completed);
         EXPECT_TRUE(peer.receiveAvailable().empty());  // nothing after a failed negotiation
     }
@@ -277,7 +280,10 @@ TEST_F(TransferTest, DataAcknowledgementFailuresStopTheBlock) {
         SCOPED_TRACE(test.name);
         // The first packet is accepted, the second answered with the case's reply.
         peer.runScript({{8, normalNegotiation(64)}, {256, dataAck()}, {256, test.reply}});
-        EXPECT_EQ(sendBlock(*session, 0x108000, 600, blocks[0]->data.get(), 0), test.result);
+        const TransferResult result = sendBlock(*session, 0x108000, 600, blocks[0]->data.get(), 0);
+        EXPECT_EQ(displayCode(result), test.result);
+        EXPECT_EQ(result.packet, session->sentPackets);  // the packet that failed is named
+        EXPECT_FALSE(result.portLost());
         EXPECT_TRUE(peer.finishScript().completed);
         EXPECT_TRUE(peer.receiveAvailable().empty());  // no third packet, no end packet
     }
@@ -294,7 +300,7 @@ TEST_F(TransferTest, EndAcknowledgementNeedsSubjectTwoAndStatusNineOrTen) {
     for (const DataReplyCase& test : cases) {
         SCOPED_TRACE(test.name);
         peer.runScript(blockScript(8, normalNegotiation(64), {}, test.reply));
-        EXPECT_EQ(sendBlock(*session, 0x108000, 0, nullptr, 0), test.result);
+        EXPECT_EQ(displayCode(sendBlock(*session, 0x108000, 0, nullptr, 0)), test.result);
         EXPECT_TRUE(peer.finishScript().completed);
     }
 }
@@ -316,8 +322,11 @@ TEST_F(TransferTest, FailedStartCommandReturnsTheOsErrorUnchanged) {
     addBlock(0x108000, 100);
     SerialPort broken;
     TransferSession brokenSession(&broken);
-    const int result = transferImage(firstBlock(), brokenSession, nullptr, 0, nullptr);
-    EXPECT_GT(result, 0);
+    const TransferResult result = transferImage(firstBlock(), brokenSession, nullptr, 0, nullptr);
+    EXPECT_EQ(result.failure, TransferFailure::StartNotSent);
+    EXPECT_TRUE(result.portLost());
+    EXPECT_GT(result.osError, 0);
+    EXPECT_EQ(displayCode(result), result.osError);
     EXPECT_TRUE(peer.receiveAvailable().empty());
 }
 
@@ -344,6 +353,9 @@ TEST_F(TransferTest, DeadLineDuringABlockIsAnOffsetPortError) {
     const int result = transfer();  // the first data packet's write fails
     setDebugOutputHook(nullptr, nullptr);
     EXPECT_EQ(result, EIO - kBlockPortErrorOffset);
+    EXPECT_EQ(last.failure, TransferFailure::PortFailed);
+    EXPECT_TRUE(last.portLost());
+    EXPECT_EQ(last.osError, EIO);
 }
 
 TEST_F(TransferTest, SilentDeviceEndsTheTransferWithTheTimeOutCode) {
@@ -354,8 +366,34 @@ TEST_F(TransferTest, SilentDeviceEndsTheTransferWithTheTimeOutCode) {
     // From here on the device says nothing: let the clock run fast.
     ScriptedClock clock(tickCount(), 1);
     ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(result.get(), kTimedOut - kBlockPortErrorOffset);
+    EXPECT_EQ(result.get(), kDeviceSilentCode);
+    EXPECT_EQ(last.failure, TransferFailure::DeviceSilent);
     EXPECT_EQ(session->sentBytes, 236);
+}
+
+TEST(TransferResultCode, EveryFailureShowsItsCode) {
+    const struct {
+        TransferResult result;
+        int code;
+    } cases[] = {
+        {{TransferFailure::None}, 0},
+        {{TransferFailure::StartNotSent, 5}, 5},
+        {{TransferFailure::PortFailed, 5}, -9995},
+        {{TransferFailure::PortFailed, 22}, -9978},  // shown like status 2, yet a lost port
+        {{TransferFailure::DeviceSilent}, -10001},
+        {{TransferFailure::Stopped}, -10001},
+        {{TransferFailure::PacketDamaged, 0, 3, 2}, -9978},
+        {{TransferFailure::PacketRejected, 0, 1, 5}, -9979},
+        {{TransferFailure::UnexpectedReply, 0, 2, 7}, -9997},
+        {{TransferFailure::BadNegotiation}, -9999},
+        {{TransferFailure::NoStartReply, 0, 0, 15}, -10014},
+    };
+    for (const auto& test : cases) {
+        EXPECT_EQ(displayCode(test.result), test.code);
+        const bool portFailure = test.result.failure == TransferFailure::StartNotSent ||
+                                 test.result.failure == TransferFailure::PortFailed;
+        EXPECT_EQ(test.result.portLost(), portFailure) << test.code;
+    }
 }
 
 }  // namespace

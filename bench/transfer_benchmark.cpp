@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmark_download.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
-#include "tests/protocol/benchmark_download.h"
 #include "tests/support/devsim_process.h"
 
 namespace {
@@ -43,7 +43,7 @@ using Client = int (*)(SerialPort* port, const ImageBlock& image);
 
 int toolClient(SerialPort* port, const ImageBlock& image) {
     TransferSession session(port);
-    return transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr);
+    return displayCode(transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr));
 }
 
 bool writeWhole(int fd, const std::vector<std::uint8_t>& bytes) {

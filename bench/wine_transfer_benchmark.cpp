@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/benchmark_download.h"
 #include "protocol/transfer.h"
 #include "serial/serial_port.h"
-#include "tests/protocol/benchmark_download.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ int toolTransfer(int portNumber) {
     int result;
     {
         TransferSession session(port);
-        result = transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr);
+        result = displayCode(transferImage(&image, session, nullptr, kBenchmarkFlags, nullptr));
     }
     const double elapsed = secondsSince(start);
     const double cpu = cpuSeconds() - cpuBefore;
