@@ -59,7 +59,7 @@ bool portServesNewClient(const SimulatedDevice& device) {
     PortLink link{port};
     std::uint32_t version = 0;
     const bool answered =
-        port->handle != kInvalidPortHandle && queryBootVersion(&link, version) == 0;
+        port->handle != kInvalidPortHandle && queryBootVersion(&link, version).ok();
     closePort(port);
     return answered;
 }

@@ -40,7 +40,7 @@ TEST(WineDownload, ConsoleBootSwitchAndTransferIntoFlash) {
     ASSERT_TRUE(requestBootLoader(link.get()));
     sleepMilliseconds(500);  // the device restarts into its boot loader
     std::uint32_t bootVersion = 0;
-    ASSERT_EQ(queryBootVersion(link.get(), bootVersion), 0);
+    ASSERT_EQ(queryBootVersion(link.get(), bootVersion), LinkStatus::Ok);
     EXPECT_EQ(bootVersion, 0x01020304u);
 
     ImageBlock block;
@@ -49,7 +49,7 @@ TEST(WineDownload, ConsoleBootSwitchAndTransferIntoFlash) {
     block.data.reset(new std::uint8_t[30000]);
     for (int i = 0; i < 30000; ++i) block.data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
     TransferSession session(port);
-    EXPECT_EQ(transferImage(&block, session, nullptr, 0xA5A50000u, nullptr), 0);
+    EXPECT_TRUE(transferImage(&block, session, nullptr, 0xA5A50000u, nullptr).ok());
     EXPECT_EQ(session.sentBytes, 30000);
 
     const Bytes expected(block.data.get(), block.data.get() + block.byteCount);
