@@ -74,8 +74,9 @@ std::string transferOutcomeText(const TransferResult& transfer) {
 
 std::string failureDetail(const FlashResult& result) {
     if (result.outcome == PortOutcome::Done) {
-        return result.settleCut ? "written; the pause while the device stores the image was cut short"
-                                : "";
+        return result.settleCut
+                   ? "written; the pause while the device stores the image was cut short"
+                   : "";
     }
     if (result.transferred && result.outcome != PortOutcome::Stopped) {
         std::string detail =

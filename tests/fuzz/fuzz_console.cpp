@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PortLink link(&port);
 
     std::uint32_t version = 0;
-    const int versionResult = queryBootVersion(&link, version);
-    FUZZ_CHECK(versionResult == 0 || versionResult == kTimedOut || versionResult > 0);
+    const LinkResult versionResult = queryBootVersion(&link, version);
+    FUZZ_CHECK(versionResult == LinkStatus::Ok || versionResult == LinkStatus::TimedOut ||
+               (versionResult == LinkStatus::PortError && versionResult.osError > 0));
 
     const char* text = queryAppVersion(&link);
     if (text != nullptr) {
@@ -33,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char reply[17];
     std::memset(reply, 0x5A, sizeof reply);
     std::int32_t length = 15;
-    const int exchangeResult = exchangeText(&link, "~rv\r\n", 5, reply, length);
+    const LinkResult exchangeResult = exchangeText(&link, "~rv\r\n", 5, reply, length);
     FUZZ_CHECK(length >= 0 && length <= 15);
     FUZZ_CHECK(reply[16] == 0x5A);  // only capacity + 1 bytes are written
-    if (exchangeResult != 0) FUZZ_CHECK(length == 0);
+    if (!exchangeResult.ok()) FUZZ_CHECK(length == 0);
     return 0;
 }

@@ -22,19 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t framed = 0;
     for (;;) {
         std::int32_t count = capacity;
-        const int result = readPacket(&link, destination, count);
+        const LinkResult result = readPacket(&link, destination, count);
         FUZZ_CHECK(count >= 0 && count <= capacity);
         FUZZ_CHECK(destination[capacity] == 0xA5);  // nothing past the capacity
-        if (result != 0 && result != kPacketTruncated) {
+        if (result != LinkStatus::Ok && result != LinkStatus::Truncated) {
             FUZZ_CHECK(count == 0);
-            FUZZ_CHECK(!packetTruncated(&link, result));
+            FUZZ_CHECK(result == LinkStatus::PortError && result.osError > 0);
             break;
         }
         const ReceiveArea& area = link.receiveArea;
         FUZZ_CHECK(area.packetLength >= kHeaderBytes);
         FUZZ_CHECK(area.bytesReceived == area.packetLength);
-        FUZZ_CHECK(result == (area.packetLength > count ? kPacketTruncated : 0));
-        FUZZ_CHECK(packetTruncated(&link, result) == (result == kPacketTruncated));
+        FUZZ_CHECK(result == (area.packetLength > count ? LinkStatus::Truncated : LinkStatus::Ok));
         FUZZ_CHECK(std::memcmp(destination, area.buffer, static_cast<std::size_t>(count)) == 0);
         framed += static_cast<std::size_t>(area.packetLength);
         FUZZ_CHECK(memoryPortBytesRead() == framed);

@@ -21,9 +21,11 @@ int recordProgress(void*, std::int32_t percent) {
     return percent;
 }
 
-bool documented(int result) {
+bool documented(const TransferResult& result) {
     // EIO: the reply stream ended, which the in-memory port reports as a hang-up.
-    return result == 0 || isDeviceFailure(result) || result == EIO - kBlockPortErrorOffset;
+    if (result.failure == TransferFailure::PortFailed) return result.osError == EIO;
+    return result.failure != TransferFailure::StartNotSent &&
+           result.failure != TransferFailure::Stopped && result.osError == 0;
 }
 
 std::unique_ptr<ImageBlock> makeBlock(std::uint32_t address, std::int32_t bytes) {
@@ -51,10 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.handle = 1;
     TransferSession session(&port);
     lastPercent = -1;
-    const int result = transferImage(first.get(), session, nullptr, 0xA5A50001u, &recordProgress);
+    const TransferResult result =
+        transferImage(first.get(), session, nullptr, 0xA5A50001u, &recordProgress);
     FUZZ_CHECK(documented(result));
     FUZZ_CHECK(session.sentBytes >= 0 && session.sentBytes <= session.totalBytes);
-    if (result == 0) FUZZ_CHECK(session.sentBytes == session.totalBytes);
+    if (result.ok()) FUZZ_CHECK(session.sentBytes == session.totalBytes);
     first->next = nullptr;
     return 0;
 }
