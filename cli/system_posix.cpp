@@ -1,12 +1,34 @@
-// POSIX: arguments and file names are UTF-8 already; Ctrl-C through SIGINT.
+// POSIX: arguments and file names are UTF-8 already; Ctrl-C through SIGINT;
+// the byte trace goes to standard error.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdint>
 
 #include "cli/system.h"
+#include "platform/platform.h"
 
 namespace {
+
+constexpr int kDefaultColumns = 80;
+
+struct TraceDiversion {
+    TraceSink sink = nullptr;
+    void* context = nullptr;
+};
+// Written only while no hook of ours is installed; the hook reads it.
+TraceDiversion traceDiversion;
+bool traceDiverted = false;
+
+void forwardTraceLine(const std::wstring& text, void* diversion) {
+    std::string line;
+    line.reserve(text.size());
+    for (wchar_t c : text) line.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const auto* target = static_cast<const TraceDiversion*>(diversion);
+    target->sink(line, target->context);
+}
 
 std::atomic<bool>* interruptFlag = nullptr;
 
@@ -42,6 +64,25 @@ std::wstring widePath(const std::string& utf8) {
 }
 
 bool errorStreamIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+int errorStreamColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return kDefaultColumns;
+    return size.ws_col;
+}
+
+void divertErrorStreamTrace(TraceSink sink, void* context) {
+    if (traceDiverted) {
+        setDebugOutputHook(nullptr, nullptr);
+        traceDiverted = false;
+    }
+    // An installed hook counts as a listener and would switch the trace on
+    // for everyone: divert it only when it is on already (QUORVEL_TRACE).
+    if (sink == nullptr || !debugOutputListened()) return;
+    traceDiversion = {sink, context};
+    setDebugOutputHook(&forwardTraceLine, &traceDiversion);
+    traceDiverted = true;
+}
 
 void setOnInterrupt(std::atomic<bool>& flag) {
     interruptFlag = &flag;

@@ -1,5 +1,6 @@
 // Windows: arguments come from the wide command line; Ctrl-C through the
-// console control handler; the ports are the dialog's list.
+// console control handler; the ports are the dialog's list; the byte trace
+// goes to the debugger output.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <io.h>
@@ -11,6 +12,8 @@
 #include "serial/serial_port.h"
 
 namespace {
+
+constexpr int kDefaultColumns = 80;
 
 std::atomic<bool>* interruptFlag = nullptr;
 
@@ -59,6 +62,17 @@ bool errorStreamIsTerminal() {
     if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return false;
     return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
+
+int errorStreamColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return kDefaultColumns;
+    // The visible window, which may be narrower than the buffer lines wrap at.
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : kDefaultColumns;
+}
+
+// The trace goes to the debugger output here, never into the console.
+void divertErrorStreamTrace(TraceSink, void*) {}
 
 void setOnInterrupt(std::atomic<bool>& flag) {
     interruptFlag = &flag;
