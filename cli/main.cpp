@@ -18,10 +18,7 @@ namespace {
 constexpr const char* kPortHelp =
     "COMn, or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> arguments = commandArguments(argc, argv);
+int runCommandLine(std::vector<std::string>& arguments) {
     std::vector<char*> argumentPointers;
     for (std::string& argument : arguments) argumentPointers.push_back(&argument[0]);
 
@@ -79,4 +76,13 @@ int main(int argc, char** argv) {
         }
     }
     return runFlashCommand(flashOptions, stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments = commandArguments(argc, argv);
+    const int status = runCommandLine(arguments);
+    interruptHandled();
+    return status;
 }

@@ -29,6 +29,12 @@ void divertErrorStreamTrace(TraceSink sink, void* context);
 // From now on Ctrl-C (and a termination request) sets `flag` instead of ending the process.
 void setOnInterrupt(std::atomic<bool>& flag);
 
+// The program's results are out; main calls it last, on every path. Closing
+// the console window on Windows sets the interrupt flag and then waits for
+// this (a few seconds at most), since the system ends the process as soon as
+// it may.
+void interruptHandled();
+
 struct ListedPort {
     std::string name;         // what --port takes
     std::string description;  // what the system says about the device, may be empty
