@@ -1,6 +1,6 @@
 // What the command needs from the operating system, one implementation per
 // system (system_posix.cpp, system_win32.cpp): arguments and paths as text,
-// the terminal, the byte trace, Ctrl-C, and the list of serial ports.
+// the terminal, the byte trace, Ctrl-C, port names and the list of serial ports.
 #pragma once
 
 #include <atomic>
@@ -34,6 +34,10 @@ void setOnInterrupt(std::atomic<bool>& flag);
 // this (a few seconds at most), since the system ends the process as soon as
 // it may.
 void interruptHandled();
+
+// Why `port` cannot be used as a --port name as things stand, or an empty text
+// when it can be tried.
+std::string portNameProblem(const std::string& port);
 
 struct ListedPort {
     std::string name;         // what --port takes

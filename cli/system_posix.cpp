@@ -1,10 +1,12 @@
 // POSIX: arguments and file names are UTF-8 already; Ctrl-C through SIGINT;
-// the byte trace goes to standard error.
+// the byte trace goes to standard error; COMn names links in QUORVEL_PORT_DIR.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdlib>
 
 #include "cli/system.h"
 #include "platform/platform.h"
@@ -28,6 +30,19 @@ void forwardTraceLine(const std::wstring& text, void* diversion) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     const auto* target = static_cast<const TraceDiversion*>(diversion);
     target->sink(line, target->context);
+}
+
+// The number of a "COMn" name (any letter case) as the port layer reads it,
+// or -1 for any other name, which is a device path.
+long comPortNumber(const std::string& name) {
+    if (name.size() <= 3 || name.size() > 3 + 9) return -1;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return -1;
+    }
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(name[i])) == 0) return -1;
+    }
+    return std::atol(name.c_str() + 3);
 }
 
 std::atomic<bool>* interruptFlag = nullptr;
@@ -96,3 +111,14 @@ void setOnInterrupt(std::atomic<bool>& flag) {
 
 // Nothing waits for the results here: a signal only sets the flag.
 void interruptHandled() {}
+
+std::string portNameProblem(const std::string& port) {
+    const long number = comPortNumber(port);
+    if (number < 0) return std::string();
+    const char* folder = std::getenv("QUORVEL_PORT_DIR");
+    if (folder != nullptr && *folder != '\0') return std::string();
+    return port + " means the link com" + std::to_string(number) +
+           " in the folder named by QUORVEL_PORT_DIR, which is " +
+           (folder == nullptr ? "not set" : "empty") +
+           "; set QUORVEL_PORT_DIR to that folder, or give a device path such as /dev/ttyUSB0";
+}

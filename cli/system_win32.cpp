@@ -97,6 +97,9 @@ void interruptHandled() {
     if (resultsOut != nullptr) SetEvent(resultsOut);
 }
 
+// COMn and \\.\COMn are the system's own names.
+std::string portNameProblem(const std::string&) { return std::string(); }
+
 std::vector<ListedPort> listSerialPorts() {
     std::vector<ListedPort> ports;
     for (const std::wstring& name : enumeratePorts()) {
