@@ -1,8 +1,10 @@
 // quorvel-cli: writes a firmware image into devices on serial ports, several
 // at once; lists the ports; tells what answers on a port.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "cli/commands.h"
@@ -18,10 +20,33 @@ namespace {
 constexpr const char* kPortHelp =
     "COMn, or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...";
 
-}  // namespace
+// Looked for in the raw arguments, for a command line that could not be parsed.
+bool jsonAsked(const std::vector<std::string>& arguments) {
+    return arguments.size() > 1 &&
+           std::find(arguments.begin() + 1, arguments.end(), "--json") != arguments.end();
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> arguments = commandArguments(argc, argv);
+// The JSON document of a wrong command line, for scripts that read only standard output.
+void printUsageErrorJson(const std::string& message) {
+    const nlohmann::ordered_json document = {{"error", message}, {"status", kExitUsage}};
+    std::printf(
+        "%s\n",
+        document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
+int usageError(const std::string& message, bool json) {
+    std::fprintf(stderr, "quorvel-cli: %s\n", message.c_str());
+    if (json) printUsageErrorJson(message);
+    return kExitUsage;
+}
+
+// A --port name that cannot be used as things stand, as a usage error; 0 when it can be tried.
+int checkPortName(const std::string& port, bool json) {
+    const std::string problem = portNameProblem(port);
+    return problem.empty() ? kExitSuccess : usageError(problem, json);
+}
+
+int runCommandLine(std::vector<std::string>& arguments) {
     std::vector<char*> argumentPointers;
     for (std::string& argument : arguments) argumentPointers.push_back(&argument[0]);
 
@@ -60,23 +85,38 @@ int main(int argc, char** argv) {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& error) {
         const int status = app.exit(error);
-        return status == 0 ? kExitSuccess : kExitUsage;
+        if (status == 0) return kExitSuccess;  // --help, --version
+        if (jsonAsked(arguments)) printUsageErrorJson(error.what());
+        return kExitUsage;
     }
 
     std::atomic<bool> stop{false};
     setOnInterrupt(stop);
 
     if (*ports) return runPortsCommand(json);
-    if (*info) return runInfoCommand(infoPort, json, stop);
+    if (*info) {
+        if (const int status = checkPortName(infoPort, json)) return status;
+        return runInfoCommand(infoPort, json, stop);
+    }
 
     std::set<std::string> seen;
     for (const std::string& port : flashOptions.ports) {
         if (port.empty() || !seen.insert(port).second) {
-            std::fprintf(
-                stderr, "quorvel-cli: %s\n",
-                port.empty() ? "an empty port name" : ("port " + port + " given twice").c_str());
-            return kExitUsage;
+            return usageError(port.empty() ? "an empty port name" : "port " + port + " given twice",
+                              flashOptions.json);
         }
     }
+    for (const std::string& port : flashOptions.ports) {
+        if (const int status = checkPortName(port, flashOptions.json)) return status;
+    }
     return runFlashCommand(flashOptions, stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments = commandArguments(argc, argv);
+    const int status = runCommandLine(arguments);
+    interruptHandled();
+    return status;
 }

@@ -1,7 +1,9 @@
 // The progress of every port on standard error. On a terminal one line per
-// port, redrawn in place: port, percent, bytes, bytes per second, time left.
-// Otherwise a plain line per port at every 10 %. Other lines about a port
-// (its steps, its log) go above the board. Safe to call from any thread.
+// port, redrawn in place: port, percent, bytes, bytes per second, time left,
+// each line kept within the terminal's width. Otherwise a plain line per port
+// at every 10 %. Other lines about a port (its steps, its log) and, while the
+// board is drawn in place, the byte trace go above the board. Safe to call
+// from any thread.
 #pragma once
 
 #include <chrono>
@@ -15,7 +17,13 @@ class ProgressBoard {
   public:
     enum class Style { InPlace, Plain };
 
-    ProgressBoard(const std::vector<std::string>& ports, Style style, std::FILE* out);
+    // `columns`: the terminal's width; 0 asks the terminal of standard error
+    // at every redraw, so that a resized window is followed.
+    ProgressBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
+                  int columns = 0);
+    ~ProgressBoard();
+    ProgressBoard(const ProgressBoard&) = delete;
+    ProgressBoard& operator=(const ProgressBoard&) = delete;
 
     // What the port is doing now: shown on its line, or printed as a plain line.
     void state(std::size_t port, const std::string& text);
@@ -40,7 +48,10 @@ class ProgressBoard {
         int lastTenth = -1;  // the last 10 % step printed in the plain style
     };
 
-    std::string render(const Line& line) const;
+    static void traceAbove(const std::string& line, void* board);
+
+    // The line in at most `columns` characters.
+    std::string render(const Line& line, std::size_t columns) const;
     void printAbove(const std::string& text);  // with the lock held
     void redraw();                             // with the lock held
 
@@ -48,7 +59,8 @@ class ProgressBoard {
     std::vector<Line> lines_;
     Style style_;
     std::FILE* out_;
-    bool drawn_ = false;
+    int columns_;
+    std::size_t drawnRows_ = 0;  // rows of the board on the screen, above the cursor
     Clock::time_point lastDraw_{};
 };
 

@@ -1,5 +1,6 @@
-// Windows: arguments come from the wide command line; Ctrl-C through the
-// console control handler; the ports are the dialog's list.
+// Windows: arguments come from the wide command line; Ctrl-C and the closing
+// console window through the console control handler; the ports are the
+// dialog's list; the byte trace goes to the debugger output.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <io.h>
@@ -12,14 +13,27 @@
 
 namespace {
 
+constexpr int kDefaultColumns = 80;
+
+// The system ends a process about 5 s after its console window was closed;
+// the handler gives the ports' threads and the results this much of it.
+constexpr DWORD kCloseWaitMs = 4500;
+
 std::atomic<bool>* interruptFlag = nullptr;
+// Set (manual reset) once the results are out.
+HANDLE resultsOut = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        if (interruptFlag != nullptr) interruptFlag->store(true);
-        return TRUE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
     }
-    return FALSE;
+    if (interruptFlag != nullptr) interruptFlag->store(true);
+    // After a close event the process ends as soon as the handler returns:
+    // hold it until the ports are closed and the results printed.
+    if (event == CTRL_CLOSE_EVENT && resultsOut != nullptr) {
+        WaitForSingleObject(resultsOut, kCloseWaitMs);
+    }
+    return TRUE;
 }
 
 std::string toUtf8(const wchar_t* wide) {
@@ -60,10 +74,31 @@ bool errorStreamIsTerminal() {
     return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+int errorStreamColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return kDefaultColumns;
+    // The visible window, which may be narrower than the buffer lines wrap at.
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : kDefaultColumns;
+}
+
+// The trace goes to the debugger output here, never into the console.
+void divertErrorStreamTrace(TraceSink, void*) {}
+
 void setOnInterrupt(std::atomic<bool>& flag) {
     interruptFlag = &flag;
+    if (resultsOut == nullptr) resultsOut = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
+
+void interruptHandled() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (resultsOut != nullptr) SetEvent(resultsOut);
+}
+
+// COMn and \\.\COMn are the system's own names.
+std::string portNameProblem(const std::string&) { return std::string(); }
 
 std::vector<ListedPort> listSerialPorts() {
     std::vector<ListedPort> ports;

@@ -212,6 +212,38 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     EXPECT_EQ(device.transcript().find(" rx "), std::string::npos) << device.transcript();
 }
 
+TEST(CliExitStatus, UsageErrorsGiveJsonAndComNamesNeedThePortFolder) {
+    // Scripts that read only standard output get a JSON document for a wrong command line.
+    const std::vector<std::vector<std::string>> wrong{
+        {"flash", "--json", "--port", "/dev/ttyUSB9", "--speed", "9", "image.bin"},
+        {"flash", "--json", "--port", "/dev/ttyUSB9,/dev/ttyUSB9", "image.bin"},
+        {"info", "--json"}};
+    for (const std::vector<std::string>& arguments : wrong) {
+        const CliOutcome run = runCli(arguments);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
+        const Json document = Json::parse(run.out, nullptr, false);
+        ASSERT_FALSE(document.is_discarded()) << run.out;
+        EXPECT_EQ(document["status"], 2);
+        EXPECT_FALSE(document.value("error", "").empty()) << run.out;
+    }
+
+    // COMn names a link in QUORVEL_PORT_DIR: without it, a usage error before
+    // any port is opened or the (absent) image is read.
+    unsetenv("QUORVEL_PORT_DIR");
+    const CliOutcome info = runCli({"info", "--port", "com5"});
+    EXPECT_EQ(info.status, 2);
+    EXPECT_TRUE(info.out.empty()) << info.out;
+    for (const char* part : {"com5", "QUORVEL_PORT_DIR", "/dev/ttyUSB0"}) {
+        EXPECT_NE(info.err.find(part), std::string::npos) << info.err;
+    }
+    const CliOutcome flash =
+        runCli({"flash", "--json", "--port", "/dev/ttyUSB9", "--port", "COM7", "gone.bin"});
+    EXPECT_EQ(flash.status, 2);
+    const Json document = Json::parse(flash.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << flash.out;
+    EXPECT_NE(document.value("error", "").find("COM7 means the link com7"), std::string::npos);
+}
+
 TEST(CliExitStatus, RefusedSwitchPortInUseAbsentPortAndSilentDeviceAtOnce) {
     DevsimProcess refusing({"--fault", "refuse-boot"}, 1);
     DevsimProcess held({"--start", "boot"}, 2);
