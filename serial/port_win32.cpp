@@ -9,19 +9,24 @@ namespace {
 
 HANDLE toHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Sets the read time-outs. 0: a read returns at once with what has arrived.
-// Otherwise a read returns as soon as any byte is there, and waits up to
-// `waitMs` for the first one (MAXDWORD interval and multiplier, constant
-// `waitMs`). Writes have no time-out.
+// Sets the time-outs. Read wait 0: a read returns at once with what has
+// arrived. Otherwise a read returns as soon as any byte is there, and waits up
+// to `waitMs` for the first one (MAXDWORD interval and multiplier, constant
+// `waitMs`). A write always ends after kWriteSliceMs, having written what the
+// driver took by then.
 bool applyReadWait(HANDLE handle, std::uint32_t waitMs) {
     COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = waitMs == 0 ? 0 : MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = waitMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutConstant = kWriteSliceMs;
     return SetCommTimeouts(handle, &timeouts) != 0;
 }
+
+// A write that ran out of its time-out: Windows' serial driver reports it as a
+// success with fewer bytes written, some drivers fail it with one of these.
+bool writeTimedOut(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT; }
 
 // Applies the fixed line settings and non-blocking read time-outs.
 bool configure(HANDLE handle, const SerialPort& port) {
@@ -128,7 +133,8 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
 int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     DWORD written = 0;
     const BOOL ok = WriteFile(toHandle(port->handle), data, count, &written, nullptr);
-    const int status = ok ? 0 : static_cast<int>(GetLastError());
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    const int status = ok || writeTimedOut(error) ? 0 : static_cast<int>(error);
     count = written;
     traceBytes(kWriteTracePrefix, data, written);
     return status;

@@ -174,6 +174,25 @@ TEST_F(PtyPortTest, ReadsNeverWaitAndTrafficIsTraced) {
     closePort(port);
 }
 
+TEST_F(PtyPortTest, WritesEndInTheirSliceWhileNobodyReads) {
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    const std::vector<char> block(64 * 1024, 'x');
+    // The terminal's buffer fills with the first writes; the later ones take
+    // nothing, and each still ends after about one slice.
+    int emptyWrites = 0;
+    for (int call = 0; call < 40 && emptyWrites < 3; ++call) {
+        std::uint32_t count = static_cast<std::uint32_t>(block.size());
+        const std::uint32_t start = tickCount();
+        ASSERT_EQ(writeBytes(port, block.data(), count), 0) << "call " << call;
+        EXPECT_LT(ticksSince(start), 1000u) << "call " << call;  // not a timing bound
+        EXPECT_LE(count, block.size());
+        if (count == 0) ++emptyWrites;
+    }
+    EXPECT_EQ(emptyWrites, 3) << "the terminal's buffer never filled";
+    closePort(port);
+}
+
 TEST_F(PtyPortTest, HungUpLineReportsErrors) {
     SerialPort* port = createPort(kPort);
     ASSERT_NE(port->handle, kInvalidPortHandle);
