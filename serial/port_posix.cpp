@@ -79,6 +79,9 @@ PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
         close(fd);
         return kInvalidPortHandle;
     }
+    // Bytes the last user of the port left unread (say the acknowledgement of
+    // a cut transfer) would pass for the device's reply to this user's first request.
+    (void)tcflush(fd, TCIFLUSH);
     port->handle = fd;
     return port->handle;
 }

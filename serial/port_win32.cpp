@@ -75,6 +75,9 @@ PortHandle openDevice(SerialPort* port, const std::wstring& path) {
         CloseHandle(handle);
         return kInvalidPortHandle;
     }
+    // Bytes the last user of the port left unread (say the acknowledgement of
+    // a cut transfer) would pass for the device's reply to this user's first request.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_RXABORT);
     port->openError = 0;
     port->handle = reinterpret_cast<PortHandle>(handle);
     port->readWaitMs = 0;

@@ -82,6 +82,27 @@ TEST_F(PtyPortTest, CreatePortOpensRawLineAtFixedSettings) {
     closePort(port);
 }
 
+TEST_F(PtyPortTest, OpenDiscardsWhatTheLastUserLeftUnread) {
+    closePort(createPort(kPort));  // the last user, who set the line raw
+    ASSERT_EQ(write(master_, "stale", 5), 5);
+    // A pty hands written bytes over with a short delay.
+    int queued = 0;
+    const std::uint32_t start = tickCount();
+    while (ioctl(slave_, FIONREAD, &queued) == 0 && queued < 5 && ticksSince(start) < 2000) {
+        usleep(1000);
+    }
+    ASSERT_EQ(queued, 5);
+
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    ASSERT_EQ(write(master_, "new", 3), 3);
+    char buffer[16];
+    std::uint32_t count = sizeof buffer;
+    ASSERT_EQ(readBytes(port, buffer, count, 2000), 0);
+    EXPECT_EQ(std::string(buffer, count), "new");
+    closePort(port);
+}
+
 TEST_F(PtyPortTest, PortIsExclusiveAndReopenTakesItBack) {
     SerialPort* first = createPort(kPort);
     ASSERT_NE(first->handle, kInvalidPortHandle);
