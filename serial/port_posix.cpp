@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -149,6 +150,23 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
         traceBytes(kWriteTracePrefix, data, count);
     }
     return 0;
+}
+
+std::string portIdentity(const std::string& name) {
+    std::int32_t number = 0;
+    const bool comName = comPortNumber(name, number);
+    struct stat target {};
+    // stat follows links: a by-id link, a comN link and the device path meet
+    // at one device.
+    if (stat((comName ? portPath(number) : name).c_str(), &target) != 0) {
+        return comName ? "COM" + std::to_string(number) : name;
+    }
+    if (S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode)) {
+        return "device " + std::to_string(major(target.st_rdev)) + ":" +
+               std::to_string(minor(target.st_rdev));
+    }
+    // Not a device (a test may name a plain file): the file itself.
+    return "file " + std::to_string(target.st_dev) + ":" + std::to_string(target.st_ino);
 }
 
 bool portInUse(int openError) { return openError == EBUSY; }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cwchar>
 #include <string>
 
@@ -141,6 +142,20 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     count = written;
     traceBytes(kWriteTracePrefix, data, written);
     return status;
+}
+
+std::string portIdentity(const std::string& name) {
+    // "\\.\" names the device namespace, where COM ports live; port names
+    // ignore letter case, and their numbers are read as decimal values.
+    const std::string devicePrefix = "\\\\.\\";
+    const std::string device = name.compare(0, devicePrefix.size(), devicePrefix) == 0
+                                   ? name.substr(devicePrefix.size())
+                                   : name;
+    std::int32_t number = 0;
+    if (comPortNumber(device, number)) return "COM" + std::to_string(number);
+    std::string identity = name;
+    for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return identity;
 }
 
 bool portInUse(int openError) {

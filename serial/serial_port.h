@@ -47,6 +47,13 @@ PortHandle openPortAtPath(SerialPort* port, const std::string& path);
 // "COMn" (any letter case) opens port number n as createPort does; any other
 // name is a device path for createPortAtPath.
 SerialPort* createPortNamed(const std::string& name);
+// True when `name` is "COM" (any letter case) and decimal digits; sets `number`.
+bool comPortNumber(const std::string& name, std::int32_t& number);
+// What a port name opens, for telling whether two names mean one port:
+// "COM5" for COM5, com5, COM05 and \\.\COM5 on Windows; on POSIX the device
+// number of what the name leads to ("COMn" through QUORVEL_PORT_DIR, or a path,
+// links followed), or the name itself when it leads nowhere.
+std::string portIdentity(const std::string& name);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
 // Releases `port` and opens a new record for the same number or path, retrying for a

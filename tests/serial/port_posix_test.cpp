@@ -246,6 +246,26 @@ TEST_F(PtyPortTest, AbsentPortFailsToOpenAndReopenGivesUp) {
     closePort(reopened);
 }
 
+TEST_F(PtyPortTest, NamesOfOnePortShareAnIdentity) {
+    const fs::path byId = dir_ / "usb-Quorvel_Device-if00";
+    fs::create_symlink(slaveName_, byId);
+    const std::string identity = portIdentity(slaveName_);
+    EXPECT_EQ(portIdentity(byId.string()), identity);
+    EXPECT_EQ(portIdentity("com07"), identity);
+
+    int otherMaster = -1;
+    int otherSlave = -1;
+    char otherName[128];
+    ASSERT_EQ(openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
+    EXPECT_NE(portIdentity(otherName), identity);
+    close(otherSlave);
+    close(otherMaster);
+
+    // Names that lead nowhere stand for themselves; COM names in any spelling.
+    EXPECT_EQ(portIdentity("/dev/quorvel-no-such-port"), "/dev/quorvel-no-such-port");
+    EXPECT_EQ(portIdentity("com9"), portIdentity("COM09"));
+}
+
 TEST_F(PtyPortTest, EnumerationListsPresentPortsInNumericOrder) {
     for (int number : {0, 2, 10, 254, 255}) {
         fs::create_symlink(slaveName_, dir_ / ("com" + std::to_string(number)));

@@ -178,6 +178,14 @@ TEST_F(Win32PortTest, WritesEndInTimeWhileTheDeviceTakesNothingOrIsGone) {
     closePort(port);
 }
 
+TEST(Win32PortNames, SpellingsOfOnePortShareAnIdentity) {
+    for (const char* name : {"COM5", "com5", "COM05", "\\\\.\\COM5", "\\\\.\\cOm005"}) {
+        EXPECT_EQ(portIdentity(name), "COM5") << name;
+    }
+    EXPECT_NE(portIdentity("COM5"), portIdentity("COM6"));
+    EXPECT_NE(portIdentity("COM5"), portIdentity("COM50"));
+}
+
 TEST(Win32PortAbsent, UnknownPortDoesNotOpen) {
     SerialPort* port = createPort(200);
     EXPECT_EQ(port->handle, kInvalidPortHandle);
