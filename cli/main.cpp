@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/system.h"
+#include "serial/serial_port.h"
 
 #ifndef QUORVEL_VERSION
 #error "QUORVEL_VERSION must give the program's version"
@@ -99,15 +100,20 @@ int runCommandLine(std::vector<std::string>& arguments) {
         return runInfoCommand(infoPort, json, stop);
     }
 
-    std::set<std::string> seen;
     for (const std::string& port : flashOptions.ports) {
-        if (port.empty() || !seen.insert(port).second) {
-            return usageError(port.empty() ? "an empty port name" : "port " + port + " given twice",
-                              flashOptions.json);
-        }
-    }
-    for (const std::string& port : flashOptions.ports) {
+        if (port.empty()) return usageError("an empty port name", flashOptions.json);
         if (const int status = checkPortName(port, flashOptions.json)) return status;
+    }
+    // Two names of one port (COM5 and com5, a device and its by-id link)
+    // would drive one device from two threads.
+    std::map<std::string, std::string> opened;
+    for (const std::string& port : flashOptions.ports) {
+        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
+        if (!fresh) {
+            const std::string same =
+                entry->second == port ? "" : " (the same port as " + entry->second + ")";
+            return usageError("port " + port + " given twice" + same, flashOptions.json);
+        }
     }
     return runFlashCommand(flashOptions, stop);
 }

@@ -1,5 +1,5 @@
-// POSIX: arguments and file names are UTF-8 already; Ctrl-C through SIGINT;
-// the byte trace goes to standard error; COMn names links in QUORVEL_PORT_DIR.
+// POSIX: arguments and file names are bytes, UTF-8 as a rule; Ctrl-C through
+// SIGINT; the byte trace goes to standard error; COMn names links in QUORVEL_PORT_DIR.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 
 #include "cli/system.h"
 #include "platform/platform.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -32,24 +33,47 @@ void forwardTraceLine(const std::wstring& text, void* diversion) {
     target->sink(line, target->context);
 }
 
-// The number of a "COMn" name (any letter case) as the port layer reads it,
-// or -1 for any other name, which is a device path.
-long comPortNumber(const std::string& name) {
-    if (name.size() <= 3 || name.size() > 3 + 9) return -1;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return -1;
-    }
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (std::isdigit(static_cast<unsigned char>(name[i])) == 0) return -1;
-    }
-    return std::atol(name.c_str() + 3);
-}
-
 std::atomic<bool>* interruptFlag = nullptr;
 
 extern "C" void onInterruptSignal(int) {
     // Only a lock-free atomic store: safe in a signal handler.
     if (interruptFlag != nullptr) interruptFlag->store(true);
+}
+
+// The length of the UTF-8 sequence at `at`, with its code point in `code`; 0
+// when the bytes there are not valid UTF-8. Overlong forms, surrogates and
+// values above U+10FFFF are not, so that decoding never merges or changes bytes.
+std::size_t validUtf8Sequence(const std::string& text, std::size_t at, std::uint32_t& code) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    std::uint32_t lowest = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+        lowest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        lowest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < lowest || code > 0x10FFFF || surrogate ? 0 : length;
 }
 
 }  // namespace
@@ -59,21 +83,17 @@ std::vector<std::string> commandArguments(int argc, char** argv) {
 }
 
 std::wstring widePath(const std::string& utf8) {
-    // Decodes UTF-8 into code points; a byte that is not valid UTF-8 stands for itself.
+    // File names are bytes, not always UTF-8. A byte outside valid UTF-8
+    // becomes U+DC00 + byte (the lone-surrogate escape Python uses), which the
+    // image files' POSIX access turns back into that byte: every name opens.
     std::wstring wide;
     std::size_t i = 0;
     while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        std::uint32_t code = extra == 0 ? lead : lead & (0x7Fu >> (extra + 1));
-        bool valid = (extra > 0 || lead < 0x80) && i + extra < utf8.size();
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = code << 6 | (next & 0x3Fu);
-        }
-        wide += static_cast<wchar_t>(valid ? code : lead);
-        i += valid ? 1 + extra : 1;
+        std::uint32_t code = 0;
+        const std::size_t length = validUtf8Sequence(utf8, i, code);
+        wide +=
+            static_cast<wchar_t>(length > 0 ? code : 0xDC00u + static_cast<unsigned char>(utf8[i]));
+        i += length > 0 ? length : 1;
     }
     return wide;
 }
@@ -113,8 +133,8 @@ void setOnInterrupt(std::atomic<bool>& flag) {
 void interruptHandled() {}
 
 std::string portNameProblem(const std::string& port) {
-    const long number = comPortNumber(port);
-    if (number < 0) return std::string();
+    std::int32_t number = 0;
+    if (!comPortNumber(port, number)) return std::string();
     const char* folder = std::getenv("QUORVEL_PORT_DIR");
     if (folder != nullptr && *folder != '\0') return std::string();
     return port + " means the link com" + std::to_string(number) +

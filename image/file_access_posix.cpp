@@ -9,12 +9,16 @@
 
 namespace {
 
-// Paths are wide strings in the program; the POSIX file system takes UTF-8.
-std::string toUtf8(const std::wstring& text) {
+// Paths are wide strings in the program; the POSIX file system takes bytes,
+// UTF-8 as a rule. U+DC80 to U+DCFF stand for the bytes 0x80 to 0xFF of a
+// name that is not valid UTF-8 (the command line's escape), and become them again.
+std::string pathBytes(const std::wstring& text) {
     std::string out;
     for (wchar_t wide : text) {
         const auto code = static_cast<std::uint32_t>(wide);
-        if (code < 0x80) {
+        if (code >= 0xDC80 && code <= 0xDCFF) {
+            out += static_cast<char>(code - 0xDC00);
+        } else if (code < 0x80) {
             out += static_cast<char>(code);
         } else if (code < 0x800) {
             out += static_cast<char>(0xC0 | (code >> 6));
@@ -36,7 +40,7 @@ std::string toUtf8(const std::wstring& text) {
 }  // namespace
 
 bool readFileFacts(const std::wstring& path, FileFacts& facts) {
-    const int fd = open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(pathBytes(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     // No sharing: an exclusive advisory lock fails while another holder has one.
     struct stat info;
@@ -53,7 +57,7 @@ bool readFileFacts(const std::wstring& path, FileFacts& facts) {
 }
 
 std::FILE* openImageFile(const std::wstring& path) {
-    return std::fopen(toUtf8(path).c_str(), "rb");
+    return std::fopen(pathBytes(path).c_str(), "rb");
 }
 
 std::int64_t seekToEnd(std::FILE* file) {

@@ -46,7 +46,7 @@ SerialPort* createPortAtPath(const std::string& path) {
     return port;
 }
 
-SerialPort* createPortNamed(const std::string& name) {
+bool comPortNumber(const std::string& name, std::int32_t& number) {
     const bool comPrefix = name.size() > 3 &&
                            std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
                            std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
@@ -55,8 +55,13 @@ SerialPort* createPortNamed(const std::string& name) {
     for (std::size_t i = 3; digitsOnly && i < name.size(); ++i) {
         digitsOnly = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
     }
-    if (digitsOnly) return createPort(static_cast<std::int32_t>(std::atol(name.c_str() + 3)));
-    return createPortAtPath(name);
+    if (digitsOnly) number = static_cast<std::int32_t>(std::atol(name.c_str() + 3));
+    return digitsOnly;
+}
+
+SerialPort* createPortNamed(const std::string& name) {
+    std::int32_t number = 0;
+    return comPortNumber(name, number) ? createPort(number) : createPortAtPath(name);
 }
 
 SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop) {

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,16 +15,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
 #include "serial/serial_port.h"
 
 namespace {
-
-// A write that the peer does not drain for this long is reported as failed
-// instead of blocking for ever.
-constexpr std::uint32_t kWriteStallLimitMs = 20000;
-// A write the driver cannot take yet waits this long for room before it tries again.
-constexpr int kWriteWaitSliceMs = 100;
 
 std::string portPath(std::int32_t portNumber) {
     const char* dir = std::getenv("QUORVEL_PORT_DIR");
@@ -86,6 +80,9 @@ PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
         close(fd);
         return kInvalidPortHandle;
     }
+    // Bytes the last user of the port left unread (say the acknowledgement of
+    // a cut transfer) would pass for the device's reply to this user's first request.
+    (void)tcflush(fd, TCIFLUSH);
     port->handle = fd;
     return port->handle;
 }
@@ -134,33 +131,42 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
 
 int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     const int fd = static_cast<int>(port->handle);
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::uint32_t written = 0;
-    int status = 0;
-    std::uint32_t stallStart = tickCount();
-    // Like a Win32 write without time-out: return once the driver took everything.
-    while (written < count) {
-        const ssize_t n = write(fd, bytes + written, count - written);
-        if (n > 0) {
-            written += static_cast<std::uint32_t>(n);
-            stallStart = tickCount();
-            continue;
-        }
-        if (n < 0 && !wouldBlock(errno)) {
-            status = errno;
-            break;
-        }
-        if (ticksSince(stallStart) > kWriteStallLimitMs) {
-            status = ETIMEDOUT;
-            break;
-        }
-        pollfd waitFor{fd, POLLOUT, 0};
-        (void)poll(&waitFor, 1, kWriteWaitSliceMs);
+    const std::uint32_t wanted = count;
+    count = 0;
+    if (wanted == 0) return 0;
+    ssize_t taken = write(fd, data, wanted);
+    if (taken == 0 || (taken < 0 && wouldBlock(errno))) {
+        // The driver's buffer is full: wait one slice for room, then try once
+        // more. A device that does not drain its input leaves the caller to
+        // decide when to give up.
+        pollfd room{fd, POLLOUT, 0};
+        (void)poll(&room, 1, static_cast<int>(kWriteSliceMs));
+        taken = write(fd, data, wanted);
     }
-    count = written;
-    if (written > 0) port->replyDue = true;
-    traceBytes(kWriteTracePrefix, data, written);
-    return status;
+    if (taken < 0 && !wouldBlock(errno)) return errno;
+    if (taken > 0) {
+        count = static_cast<std::uint32_t>(taken);
+        port->replyDue = true;
+        traceBytes(kWriteTracePrefix, data, count);
+    }
+    return 0;
+}
+
+std::string portIdentity(const std::string& name) {
+    std::int32_t number = 0;
+    const bool comName = comPortNumber(name, number);
+    struct stat target {};
+    // stat follows links: a by-id link, a comN link and the device path meet
+    // at one device.
+    if (stat((comName ? portPath(number) : name).c_str(), &target) != 0) {
+        return comName ? "COM" + std::to_string(number) : name;
+    }
+    if (S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode)) {
+        return "device " + std::to_string(major(target.st_rdev)) + ":" +
+               std::to_string(minor(target.st_rdev));
+    }
+    // Not a device (a test may name a plain file): the file itself.
+    return "file " + std::to_string(target.st_dev) + ":" + std::to_string(target.st_ino);
 }
 
 bool portInUse(int openError) { return openError == EBUSY; }

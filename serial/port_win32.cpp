@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cwchar>
 #include <string>
 
@@ -9,19 +10,24 @@ namespace {
 
 HANDLE toHandle(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Sets the read time-outs. 0: a read returns at once with what has arrived.
-// Otherwise a read returns as soon as any byte is there, and waits up to
-// `waitMs` for the first one (MAXDWORD interval and multiplier, constant
-// `waitMs`). Writes have no time-out.
+// Sets the time-outs. Read wait 0: a read returns at once with what has
+// arrived. Otherwise a read returns as soon as any byte is there, and waits up
+// to `waitMs` for the first one (MAXDWORD interval and multiplier, constant
+// `waitMs`). A write always ends after kWriteSliceMs, having written what the
+// driver took by then.
 bool applyReadWait(HANDLE handle, std::uint32_t waitMs) {
     COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = waitMs == 0 ? 0 : MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = waitMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutConstant = kWriteSliceMs;
     return SetCommTimeouts(handle, &timeouts) != 0;
 }
+
+// A write that ran out of its time-out: Windows' serial driver reports it as a
+// success with fewer bytes written, some drivers fail it with one of these.
+bool writeTimedOut(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT; }
 
 // Applies the fixed line settings and non-blocking read time-outs.
 bool configure(HANDLE handle, const SerialPort& port) {
@@ -70,6 +76,9 @@ PortHandle openDevice(SerialPort* port, const std::wstring& path) {
         CloseHandle(handle);
         return kInvalidPortHandle;
     }
+    // Bytes the last user of the port left unread (say the acknowledgement of
+    // a cut transfer) would pass for the device's reply to this user's first request.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_RXABORT);
     port->openError = 0;
     port->handle = reinterpret_cast<PortHandle>(handle);
     port->readWaitMs = 0;
@@ -128,10 +137,25 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
 int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     DWORD written = 0;
     const BOOL ok = WriteFile(toHandle(port->handle), data, count, &written, nullptr);
-    const int status = ok ? 0 : static_cast<int>(GetLastError());
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    const int status = ok || writeTimedOut(error) ? 0 : static_cast<int>(error);
     count = written;
     traceBytes(kWriteTracePrefix, data, written);
     return status;
+}
+
+std::string portIdentity(const std::string& name) {
+    // "\\.\" names the device namespace, where COM ports live; port names
+    // ignore letter case, and their numbers are read as decimal values.
+    const std::string devicePrefix = "\\\\.\\";
+    const std::string device = name.compare(0, devicePrefix.size(), devicePrefix) == 0
+                                   ? name.substr(devicePrefix.size())
+                                   : name;
+    std::int32_t number = 0;
+    if (comPortNumber(device, number)) return "COM" + std::to_string(number);
+    std::string identity = name;
+    for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return identity;
 }
 
 bool portInUse(int openError) {

@@ -18,6 +18,10 @@ constexpr std::uint32_t kOutputQueueSize = 1024;
 // Highest port number that enumeratePorts looks for.
 constexpr int kHighestListedPort = 254;
 
+// How long one writeBytes call waits for the port to take bytes: short enough
+// that a caller looping over writes sees its stop request in time.
+constexpr std::uint32_t kWriteSliceMs = 100;
+
 struct SerialPort {
     PortHandle handle = kInvalidPortHandle;
     std::int32_t openedPortNumber = 0;  // last number given to openPort
@@ -44,6 +48,13 @@ PortHandle openPortAtPath(SerialPort* port, const std::string& path);
 // "COMn" (any letter case) opens port number n as createPort does; any other
 // name is a device path for createPortAtPath.
 SerialPort* createPortNamed(const std::string& name);
+// True when `name` is "COM" (any letter case) and decimal digits; sets `number`.
+bool comPortNumber(const std::string& name, std::int32_t& number);
+// What a port name opens, for telling whether two names mean one port:
+// "COM5" for COM5, com5, COM05 and \\.\COM5 on Windows; on POSIX the device
+// number of what the name leads to ("COMn" through QUORVEL_PORT_DIR, or a path,
+// links followed), or the name itself when it leads nowhere.
+std::string portIdentity(const std::string& name);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
 // Releases `port` and opens a new record for the same number or path, retrying for a
@@ -56,7 +67,11 @@ SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop = nullptr
 // waits. A line that hangs up ends the wait at once with an error. `count`: in
 // the most bytes to read, out the bytes read (0 on failure).
 int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_t waitMs = 0);
-// `count`: in the bytes to write, out the bytes written (also on failure).
+// Writes what the port takes within about kWriteSliceMs. Returns 0 with
+// `count` set to the bytes taken: possibly fewer than asked, even 0 when the
+// device does not drain its input, so the caller writes the rest in further
+// calls. On a failed write returns the OS error code, `count` then the bytes
+// taken before the failure.
 int writeBytes(SerialPort* port, const void* data, std::uint32_t& count);
 
 // One debugger-output line per run of up to 16 bytes: prefix, "%02x " per byte, "\n".

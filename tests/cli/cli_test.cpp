@@ -169,6 +169,11 @@ TEST(CliExitStatus, CommandLineAndUnusableImagesSendNothing) {
     EXPECT_EQ(runCli({"flash", "--port", "COM5"}).status, 2);  // no image
     EXPECT_EQ(runCli({"flash", "--port", "COM5", "--speed", "9", good}).status, 2);
     EXPECT_EQ(runCli({"flash", "--port", "COM5,COM5", good}).status, 2);
+    // One port under two names would be driven by two threads.
+    const CliOutcome twoNames =
+        runCli({"flash", "--json", "--port", "com05", "--port", device.linkPath(), good});
+    EXPECT_EQ(twoNames.status, 2);
+    EXPECT_NE(twoNames.err.find("the same port as com05"), std::string::npos) << twoNames.err;
     EXPECT_EQ(runCli({"--help"}).status, 0);
     const CliOutcome version = runCli({"--version"});
     EXPECT_EQ(version.status, 0);

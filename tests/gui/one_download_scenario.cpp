@@ -53,13 +53,16 @@ void answerCloseQuestion(HWND dialog, int answer) {
 }
 
 // A new client opens the device's port with the program's own settings and
-// the boot loader answers it: nothing holds the port any more.
+// the boot loader answers it: nothing holds the port any more. The cut
+// transfer may have left bytes on the line, so the client asks twice, as the
+// device detection does, and takes any valid answer.
 bool portServesNewClient(const SimulatedDevice& device) {
     SerialPort* port = createPort(std::stoi(narrow(device.portName().substr(3))));
     PortLink link{port};
     std::uint32_t version = 0;
     const bool answered =
-        port->handle != kInvalidPortHandle && queryBootVersion(&link, version).ok();
+        port->handle != kInvalidPortHandle &&
+        (queryBootVersion(&link, version).ok() || queryBootVersion(&link, version).ok());
     closePort(port);
     return answered;
 }

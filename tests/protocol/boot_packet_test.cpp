@@ -43,6 +43,28 @@ TEST_F(BootPacketTest, WriteAllReportsWhatWentOut) {
     EXPECT_TRUE(peer.receiveAvailable().empty());
 }
 
+TEST_F(BootPacketTest, WriteTheDeviceDoesNotDrainEndsByTheStallLimitOrTheStopFlag) {
+    const Bytes flood(1024 * 1024,
+                      0x55);  // far more than the terminal holds; the peer reads nothing
+    std::int32_t count = static_cast<std::int32_t>(flood.size());
+    {
+        ScriptedClock clock(kNearWrap, 5000);  // 5 s per reading: the stall limit passes at once
+        EXPECT_EQ(writeAll(&link, flood.data(), count), LinkStatus::TimedOut);
+    }
+    EXPECT_GT(count, 0);
+    EXPECT_LT(count, static_cast<std::int32_t>(flood.size()));
+
+    std::atomic<bool> stop{false};
+    link.stop = &stop;
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+    count = static_cast<std::int32_t>(flood.size());
+    EXPECT_EQ(writeAll(&link, flood.data(), count), LinkStatus::Stopped);  // long before 20 s
+    stopper.join();
+}
+
 TEST_F(BootPacketTest, FailedWritesReturnTheOsError) {
     SerialPort broken;  // never opened
     PortLink brokenLink{&broken};

@@ -82,6 +82,27 @@ TEST_F(PtyPortTest, CreatePortOpensRawLineAtFixedSettings) {
     closePort(port);
 }
 
+TEST_F(PtyPortTest, OpenDiscardsWhatTheLastUserLeftUnread) {
+    closePort(createPort(kPort));  // the last user, who set the line raw
+    ASSERT_EQ(write(master_, "stale", 5), 5);
+    // A pty hands written bytes over with a short delay.
+    int queued = 0;
+    const std::uint32_t start = tickCount();
+    while (ioctl(slave_, FIONREAD, &queued) == 0 && queued < 5 && ticksSince(start) < 2000) {
+        usleep(1000);
+    }
+    ASSERT_EQ(queued, 5);
+
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    ASSERT_EQ(write(master_, "new", 3), 3);
+    char buffer[16];
+    std::uint32_t count = sizeof buffer;
+    ASSERT_EQ(readBytes(port, buffer, count, 2000), 0);
+    EXPECT_EQ(std::string(buffer, count), "new");
+    closePort(port);
+}
+
 TEST_F(PtyPortTest, PortIsExclusiveAndReopenTakesItBack) {
     SerialPort* first = createPort(kPort);
     ASSERT_NE(first->handle, kInvalidPortHandle);
@@ -174,6 +195,25 @@ TEST_F(PtyPortTest, ReadsNeverWaitAndTrafficIsTraced) {
     closePort(port);
 }
 
+TEST_F(PtyPortTest, WritesEndInTheirSliceWhileNobodyReads) {
+    SerialPort* port = createPort(kPort);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    const std::vector<char> block(64 * 1024, 'x');
+    // The terminal's buffer fills with the first writes; the later ones take
+    // nothing, and each still ends after about one slice.
+    int emptyWrites = 0;
+    for (int call = 0; call < 40 && emptyWrites < 3; ++call) {
+        std::uint32_t count = static_cast<std::uint32_t>(block.size());
+        const std::uint32_t start = tickCount();
+        ASSERT_EQ(writeBytes(port, block.data(), count), 0) << "call " << call;
+        EXPECT_LT(ticksSince(start), 1000u) << "call " << call;  // not a timing bound
+        EXPECT_LE(count, block.size());
+        if (count == 0) ++emptyWrites;
+    }
+    EXPECT_EQ(emptyWrites, 3) << "the terminal's buffer never filled";
+    closePort(port);
+}
+
 TEST_F(PtyPortTest, HungUpLineReportsErrors) {
     SerialPort* port = createPort(kPort);
     ASSERT_NE(port->handle, kInvalidPortHandle);
@@ -203,7 +243,34 @@ TEST_F(PtyPortTest, AbsentPortFailsToOpenAndReopenGivesUp) {
     EXPECT_EQ(reopened->handle, kInvalidPortHandle);
     EXPECT_EQ(reopened->portNumber, kPort);
     EXPECT_GE(ticksSince(start), kReopenLimitMs);
+
+    // A stop request ends the retry after the first attempt.
+    const std::atomic<bool> stop{true};
+    const std::uint32_t stoppedAt = tickCount();
+    reopened = reopenPort(reopened, &stop);
+    EXPECT_EQ(reopened->handle, kInvalidPortHandle);
+    EXPECT_LT(ticksSince(stoppedAt), kReopenPauseMs);
     closePort(reopened);
+}
+
+TEST_F(PtyPortTest, NamesOfOnePortShareAnIdentity) {
+    const fs::path byId = dir_ / "usb-Quorvel_Device-if00";
+    fs::create_symlink(slaveName_, byId);
+    const std::string identity = portIdentity(slaveName_);
+    EXPECT_EQ(portIdentity(byId.string()), identity);
+    EXPECT_EQ(portIdentity("com07"), identity);
+
+    int otherMaster = -1;
+    int otherSlave = -1;
+    char otherName[128];
+    ASSERT_EQ(openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
+    EXPECT_NE(portIdentity(otherName), identity);
+    close(otherSlave);
+    close(otherMaster);
+
+    // Names that lead nowhere stand for themselves; COM names in any spelling.
+    EXPECT_EQ(portIdentity("/dev/quorvel-no-such-port"), "/dev/quorvel-no-such-port");
+    EXPECT_EQ(portIdentity("com9"), portIdentity("COM09"));
 }
 
 TEST_F(PtyPortTest, EnumerationListsPresentPortsInNumericOrder) {

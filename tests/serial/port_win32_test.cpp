@@ -1,11 +1,14 @@
 // The Win32 port backend against the simulated device on a Wine COM port.
 // The device runs its boot loader; its port number comes from QUORVEL_DEVICE_COM.
+// WritesEndInTime runs on its own against a device paced at 1 baud (CMakeLists.txt).
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "serial/serial_port.h"
@@ -61,7 +64,8 @@ TEST_F(Win32PortTest, OpensWithFixedLineSettings) {
     ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(port->handle), &timeouts));
     EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
     EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
-    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, kWriteSliceMs);
     closePort(port);
 }
 
@@ -126,7 +130,60 @@ TEST_F(Win32PortTest, EmptyReadReturnsAtOnceAndRepliesArrive) {
     EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
     EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
     EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 2000u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, kWriteSliceMs);  // a read wait keeps it
     closePort(port);
+}
+
+// Runs one control line in the simulator, which deletes the file once it has.
+bool deviceCommand(const std::string& line) {
+    const char* folder = std::getenv("QUORVEL_DEVICE_DIR");
+    if (folder == nullptr) return false;
+    const std::string control = std::string("Z:") + folder + "/control";
+    const std::string part = control + ".part";
+    std::ofstream(part) << line << "\n";
+    if (!MoveFileExA(part.c_str(), control.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    const std::uint32_t start = tickCount();
+    while (GetFileAttributesA(control.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (ticksSince(start) > 3000) return false;
+        sleepMilliseconds(10);
+    }
+    return true;
+}
+
+// A device paced at 1 baud takes in next to nothing: the first writes fill the
+// terminal's and the device's buffers, the later ones take little or nothing,
+// and each still ends after about its slice. Once the device is gone a write
+// fails, as promptly.
+TEST_F(Win32PortTest, WritesEndInTimeWhileTheDeviceTakesNothingOrIsGone) {
+    constexpr std::uint32_t kCallLimitMs = 1000;  // not a timing bound: it would block for good
+    SerialPort* port = createPort(port_);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    const std::vector<unsigned char> block(64 * 1024, 0x5A);
+    int shortWrites = 0;
+    for (int call = 0; call < 40 && shortWrites < 3; ++call) {
+        std::uint32_t count = static_cast<std::uint32_t>(block.size());
+        const std::uint32_t start = tickCount();
+        ASSERT_EQ(writeBytes(port, block.data(), count), 0) << "call " << call;
+        EXPECT_LT(ticksSince(start), kCallLimitMs) << "call " << call;
+        EXPECT_LE(count, block.size());
+        if (count < block.size()) ++shortWrites;
+    }
+    EXPECT_EQ(shortWrites, 3) << "the buffers never filled";
+
+    ASSERT_TRUE(deviceCommand("vanish"));
+    std::uint32_t count = 64;
+    const std::uint32_t start = tickCount();
+    EXPECT_NE(writeBytes(port, block.data(), count), 0);
+    EXPECT_LT(ticksSince(start), kCallLimitMs);
+    closePort(port);
+}
+
+TEST(Win32PortNames, SpellingsOfOnePortShareAnIdentity) {
+    for (const char* name : {"COM5", "com5", "COM05", "\\\\.\\COM5", "\\\\.\\cOm005"}) {
+        EXPECT_EQ(portIdentity(name), "COM5") << name;
+    }
+    EXPECT_NE(portIdentity("COM5"), portIdentity("COM6"));
+    EXPECT_NE(portIdentity("COM5"), portIdentity("COM50"));
 }
 
 TEST(Win32PortAbsent, UnknownPortDoesNotOpen) {
