@@ -148,6 +148,49 @@ TEST(DevsimProcess, ControlFileRemovesRestoresAndReconfiguresTheDevice) {
     EXPECT_TRUE(client.receive(1, 150).empty());
 }
 
+TEST(DevsimProcess, BoardsAreTakenAwayAndPlacedOnTheSlot) {
+    DevsimProcess sim({"--start", "none"});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    ASSERT_TRUE(client.isOpen());
+    client.send("~rv\r\n");
+    client.send(kVersionRequest);
+    EXPECT_TRUE(client.receive(1, 150).empty());
+
+    ASSERT_TRUE(sim.control("place boot 0x01020304"));
+    client.send(kVersionRequest);
+    EXPECT_EQ(u32At(client.receive(8), 4), 0x01020304u);
+    client.send(command(14, 0));
+    client.send(command(0xF000, 1));
+    ASSERT_EQ(negotiate(client), 64u);
+    const ByteString data{1, 2, 3, 4, 5, 6, 7};
+    client.send(dataPacket(0x108000, data));
+    EXPECT_EQ(u32At(client.receive(16), 12), 0u);
+    client.send(kEndPacket);
+    EXPECT_EQ(u32At(client.receive(16), 12), 9u);
+    EXPECT_EQ(sim.flash(2), data);
+
+    ASSERT_TRUE(sim.control("remove"));
+    client.send(kVersionRequest);
+    EXPECT_TRUE(client.receive(1, 150).empty());
+
+    ASSERT_TRUE(sim.control("place app x-1"));
+    client.send("~rv\r\n");
+    EXPECT_EQ(client.receive(12), textBytes("~Rv0000x-1\r\n"));
+
+    ASSERT_TRUE(sim.control("remove unplug"));
+    EXPECT_FALSE(linkExists(sim.linkPath()));
+    ASSERT_TRUE(sim.control("place"));
+    DeviceClient next(sim.linkPath());
+    ASSERT_TRUE(next.isOpen());
+    next.send("~rv\r\n");
+    EXPECT_EQ(next.receive(14), textBytes("~Rv00001.2.3\r\n"));
+
+    EXPECT_EQ(sim.flash(2), data);  // the later boards left board 2's file alone
+    EXPECT_TRUE(sim.flash(3).empty());
+    EXPECT_TRUE(sim.waitForTranscript("place board 4\n"));
+}
+
 TEST(DevsimProcess, PacesRepliesAtTheBaudRateAfterTheLatency) {
     // 1000 baud: 10 ms per byte, so the 8-byte request and reply take 80 ms each.
     DevsimProcess sim({"--start", "boot", "--baud", "1000", "--latency", "50"});

@@ -125,8 +125,9 @@ std::string DevsimProcess::linkPath() const {
     return directory_ + "/com" + std::to_string(portNumber_);
 }
 
-std::vector<std::uint8_t> DevsimProcess::flash() const {
-    const std::string bytes = readFile(directory_ + "/flash.bin");
+std::vector<std::uint8_t> DevsimProcess::flash(int board) const {
+    const std::string suffix = board == 1 ? "" : "." + std::to_string(board);
+    const std::string bytes = readFile(directory_ + "/flash.bin" + suffix);
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 

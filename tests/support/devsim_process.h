@@ -26,8 +26,9 @@ class DevsimProcess {
     const std::string& directory() const { return directory_; }
     std::string linkPath() const;
 
-    // The flash file (empty until the first acknowledged end packet).
-    std::vector<std::uint8_t> flash() const;
+    // The flash file of board `board` (empty until its first acknowledged end
+    // packet): board 1 is the one present at start, each "place" the next.
+    std::vector<std::uint8_t> flash(int board = 1) const;
     std::string transcript() const;
     // Polls the transcript until it contains `text`; false after the time limit.
     bool waitForTranscript(const std::string& text, int timeoutMs = 5000) const;

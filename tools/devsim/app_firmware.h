@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "tools/devsim/device_context.h"
 
@@ -21,6 +22,8 @@ class AppFirmware {
     // queued and the caller restarts the device into its boot loader.
     bool feed(const std::uint8_t* bytes, std::size_t count);
     void restart();
+    // The version text of another board's firmware.
+    void setVersionText(std::string versionText) { versionText_ = std::move(versionText); }
 
   private:
     bool handleLine();

@@ -32,6 +32,8 @@ class BootLoader {
 
     // Power-on state: no download, no block, nothing buffered, not hung up.
     void restart();
+    // The version word of another board's boot loader.
+    void setVersionWord(std::uint32_t versionWord) { config_.versionWord = versionWord; }
     void feed(const std::uint8_t* bytes, std::size_t count);
 
     // The line went quiet in the middle of a packet: give it up. An incomplete

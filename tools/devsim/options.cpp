@@ -11,15 +11,6 @@ constexpr std::uint32_t kMaxNoisePackets = 1000;
 constexpr std::uint32_t kMaxAnnouncements = 100;
 constexpr std::uint32_t kMaxDelayMs = 600000;
 
-bool parseNumber(const std::string& text, std::uint32_t& value) {
-    if (text.empty() || text[0] == '-') return false;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (*end != '\0' || parsed > 0xFFFFFFFFull) return false;
-    value = static_cast<std::uint32_t>(parsed);
-    return true;
-}
-
 bool parseList(const std::string& text, std::vector<std::uint32_t>& values) {
     values.clear();
     std::istringstream items(text);
@@ -33,6 +24,15 @@ bool parseList(const std::string& text, std::vector<std::uint32_t>& values) {
 }
 
 }  // namespace
+
+bool parseNumber(const std::string& text, std::uint32_t& value) {
+    if (text.empty() || text[0] == '-') return false;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || parsed > 0xFFFFFFFFull) return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
 
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
     bool announceGiven = false;
@@ -62,10 +62,14 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
         };
         bool ok = true;
         if (name == "--start") {
-            if (value == "app" || value == "boot") {
-                options.start = value == "app" ? Program::App : Program::Boot;
+            if (value == "app") {
+                options.start = Program::App;
+            } else if (value == "boot") {
+                options.start = Program::Boot;
+            } else if (value == "none") {
+                options.start = Program::None;
             } else {
-                error = "--start takes app or boot";
+                error = "--start takes app, boot or none";
                 ok = false;
             }
         } else if (name == "--app-version") {
@@ -130,7 +134,9 @@ std::string helpText() {
            "(checksum) or 5 (other faults); the end packet gets subject 2 and the end status.\n"
            "\n"
            "Options (numbers are decimal or 0x hexadecimal):\n"
-           "  --start app|boot          program running at start (default app)\n"
+           "  --start app|boot|none     program running at start (default app); none: the slot\n"
+           "                            holds no board, the port exists but nothing answers\n"
+           "                            until \"place\"\n"
            "  --app-version TEXT        version text of the application (default 1.2.3)\n"
            "  --boot-version WORD       boot-loader version word (default 0x12340AFF)\n"
            "  --max-packet-words N      announced packet size in words, header included (default "
@@ -148,13 +154,26 @@ std::string helpText() {
            "  --link PATH               make PATH a symlink to the port and report PATH\n"
            "  --flash FILE              write the flash model to FILE after each acknowledged end\n"
            "                            packet and at exit: bytes from the flash base up to the\n"
-           "                            highest byte written, unwritten bytes 0xFF\n"
+           "                            highest byte written, unwritten bytes 0xFF. Board 1,\n"
+           "                            the one present at start, writes FILE; board n (see\n"
+           "                            place) writes FILE.n, so with --start none the first\n"
+           "                            board placed writes FILE.2\n"
            "  --flash-base ADDR         first address of the flash file (default 0x108000)\n"
            "  --transcript FILE         one line per event (received, sent, mode changes)\n"
            "  --control PATH            poll PATH every 50 ms; run its lines, then delete it:\n"
            "                              vanish        remove the port until \"appear\"\n"
            "                              appear        create the port again\n"
            "                              mode app|boot restart into that program\n"
+           "                              remove        take the board away: the device reads\n"
+           "                                            its input and answers nothing\n"
+           "                              remove unplug the same, and the port disappears with\n"
+           "                                            the board's adapter\n"
+           "                              place [app|boot] [VERSION]\n"
+           "                                            a new board, the next number n, with\n"
+           "                                            empty flash, running that program\n"
+           "                                            (default app); VERSION is its version\n"
+           "                                            text (app) or word (boot); the port\n"
+           "                                            appears if it is gone\n"
            "                              fault NAME... replace the faults (none: clear them)\n"
            "                              quit          exit as on SIGTERM\n"
            "  --fault NAME              inject a fault (repeatable); NAME is one of\n" +

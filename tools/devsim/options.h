@@ -9,7 +9,8 @@
 
 namespace devsim {
 
-enum class Program { App, Boot };
+// None: the slot starts empty, without a board, until a "place" control command.
+enum class Program { App, Boot, None };
 
 struct Options {
     Program start = Program::App;
@@ -32,6 +33,9 @@ struct Options {
     bool timestamps = false;
     bool help = false;
 };
+
+// A decimal or 0x hexadecimal number of 32 bits.
+bool parseNumber(const std::string& text, std::uint32_t& value);
 
 // False with a message in `error` for an unknown option or a bad value.
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error);

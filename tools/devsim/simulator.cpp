@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
 #include <utility>
 
 namespace devsim {
@@ -42,7 +43,9 @@ Simulator::Simulator(Options options)
       boot_(bootConfig(options_),
             DeviceContext{transcript_, options_.faults, [this](const auto& bytes) { send(bytes); }},
             flash_, [this] { saveFlash(); }) {
-    mode_ = options_.start == Program::App ? Mode::App : Mode::Boot;
+    mode_ = options_.start == Program::App    ? Mode::App
+            : options_.start == Program::Boot ? Mode::Boot
+                                              : Mode::NoBoard;
     transcript_.setEcho(options_.verbose);
     transcript_.setTimestamps(options_.timestamps);
 }
@@ -53,7 +56,9 @@ bool Simulator::start(std::string& error) {
         return false;
     }
     if (!appear(error)) return false;
-    transcript_.line(mode_ == Mode::App ? "mode app" : "mode boot");
+    transcript_.line(mode_ == Mode::App    ? "mode app"
+                     : mode_ == Mode::Boot ? "mode boot"
+                                           : "no board");
     const std::string& port = options_.linkPath.empty() ? terminal_.slavePath() : options_.linkPath;
     std::printf("PORT %s\n", port.c_str());
     std::fflush(stdout);
@@ -113,6 +118,9 @@ void Simulator::deliver(const std::vector<std::uint8_t>& bytes) {
         case Mode::Restarting:
             transcript_.line(format("restarting: %zu bytes lost", bytes.size()));
             break;
+        case Mode::NoBoard:
+            transcript_.line(format("no board: %zu bytes dropped", bytes.size()));
+            break;
     }
 }
 
@@ -137,10 +145,18 @@ void Simulator::runControlCommand(const std::string& command) {
                 transcript_.line("appear failed: " + error);
             }
         }
+    } else if ((command == "mode app" || command == "mode boot") && mode_ == Mode::NoBoard) {
+        transcript_.line("control error: no board");
     } else if (command == "mode app") {
         enterMode(Mode::App);
     } else if (command == "mode boot") {
         enterMode(Mode::Boot);
+    } else if (command == "place" || command.rfind("place ", 0) == 0) {
+        placeBoard(command.substr(5));
+    } else if (command == "remove") {
+        removeBoard(false);
+    } else if (command == "remove unplug") {
+        removeBoard(true);
     } else if (command == "fault" || command.rfind("fault ", 0) == 0) {
         if (!options_.faults.replace(command.substr(5), error)) {
             transcript_.line("control error: " + error);
@@ -149,6 +165,59 @@ void Simulator::runControlCommand(const std::string& command) {
         quit_ = true;
     } else {
         transcript_.line("control error: unknown command");
+    }
+}
+
+void Simulator::placeBoard(const std::string& arguments) {
+    std::istringstream words(arguments);
+    std::string program;
+    words >> program;
+    std::string version;
+    std::getline(words >> std::ws, version);
+    if (program.empty()) program = "app";
+    std::uint32_t versionWord = options_.bootVersion;
+    if (program == "boot" && !version.empty() && !parseNumber(version, versionWord)) {
+        transcript_.line("control error: bad version word '" + version + "'");
+        return;
+    }
+    if (program != "app" && program != "boot") {
+        transcript_.line("control error: place takes app or boot");
+        return;
+    }
+    if (mode_ != Mode::NoBoard) removeBoard(false);
+
+    std::string error;
+    if (absent_ || !terminal_.isOpen()) {
+        if (!appear(error)) {
+            transcript_.line("appear failed: " + error);
+            return;
+        }
+        transcript_.line("appear");
+    }
+    ++board_;
+    flash_ = FlashModel();
+    app_.setVersionText(program == "app" && !version.empty() ? version : options_.appVersion);
+    boot_.setVersionWord(versionWord);
+    transcript_.line(format("place board %u", board_));
+    enterMode(program == "app" ? Mode::App : Mode::Boot);
+}
+
+void Simulator::removeBoard(bool unplug) {
+    if (mode_ != Mode::NoBoard) {
+        saveFlash();
+        mode_ = Mode::NoBoard;
+        bootSwitchAt_ = kNever;
+        bootSwitchDeadline_ = kNever;
+        app_.restart();
+        boot_.restart();
+        pacer_.clear();  // bytes on the line to or from the board are lost with it
+        unwritten_.clear();
+        transcript_.line(format("remove board %u", board_));
+    }
+    if (unplug) {
+        // The adapter sits on the board: its port goes with it until the next "place".
+        if (!absent_) vanish();
+        reappearAt_ = kNever;
     }
 }
 
@@ -242,8 +311,14 @@ void Simulator::run(const volatile std::sig_atomic_t& stop) {
     }
 }
 
+std::string Simulator::flashPath() const {
+    if (board_ == 1 || options_.flashPath.empty()) return options_.flashPath;
+    return options_.flashPath + "." + std::to_string(board_);
+}
+
 void Simulator::saveFlash() {
-    if (!flash_.save(options_.flashPath, options_.flashBase)) {
+    if (mode_ == Mode::NoBoard) return;  // saved when the board was removed
+    if (!flash_.save(flashPath(), options_.flashBase)) {
         transcript_.line("flash file could not be written");
     }
 }

@@ -1,7 +1,11 @@
 // The simulated device as a whole: the pseudo-terminal it serves, the line
 // timing, the program running (application firmware, restarting, or boot
-// loader), the boot switch with the optional disappearance of the port, the
-// control file and the flash file.
+// loader, or none while the slot holds no board), the boot switch with the
+// optional disappearance of the port, the control file and the flash file.
+//
+// The slot takes one board after another: the board present at start is
+// board 1, each "place" brings the next number, and board n keeps its flash
+// in the flash file with ".n" appended (board 1 in the flash file itself).
 #pragma once
 
 #include <csignal>
@@ -33,7 +37,7 @@ class Simulator {
     void shutdown();
 
   private:
-    enum class Mode { App, Restarting, Boot };
+    enum class Mode { App, Restarting, Boot, NoBoard };
 
     bool appear(std::string& error);
     void vanish();
@@ -42,6 +46,8 @@ class Simulator {
     void deliver(const std::vector<std::uint8_t>& bytes);
     void runControlCommands();
     void runControlCommand(const std::string& command);
+    void placeBoard(const std::string& arguments);
+    void removeBoard(bool unplug);
     // Starts the restart delay once the reply to the boot switch has left.
     void noteReplyLeft(Nanos now);
     void handleTimers(Nanos now);
@@ -49,6 +55,7 @@ class Simulator {
     void writePort();
     int pollTimeoutMs(Nanos now) const;
     void saveFlash();
+    std::string flashPath() const;
 
     Options options_;
     Transcript transcript_;
@@ -61,8 +68,9 @@ class Simulator {
 
     Mode mode_ = Mode::App;
     bool quit_ = false;
-    bool absent_ = false;                // the port has been removed
-    Nanos bootSwitchAt_ = kNever;        // restart into the boot loader
+    std::uint32_t board_ = 1;      // number of the board on the slot, or of the last one removed
+    bool absent_ = false;          // the port has been removed
+    Nanos bootSwitchAt_ = kNever;  // restart into the boot loader
     Nanos bootSwitchDeadline_ = kNever;  // bound of the wait for the client to read
     Nanos reappearAt_ = kNever;          // the port comes back after a vanish
     Nanos nextControlPoll_ = 0;
