@@ -1,5 +1,5 @@
-// The three commands. Each prints its results on standard output (text, or
-// one JSON document) and returns the exit status.
+// The commands. Each prints its results on standard output (text, or JSON)
+// and returns the exit status.
 #pragma once
 
 #include <atomic>
@@ -18,3 +18,20 @@ struct FlashOptions {
 };
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop);
+
+struct StationOptions {
+    std::vector<std::string> ports;  // the slots, in the order given
+    std::string imagePath;           // UTF-8
+    std::string logPath;             // empty: no log file
+    int limit = 0;                   // boards to pass before the station ends; 0: no limit
+    int retries = 0;                 // further attempts for a board whose switch or transfer failed
+    std::string serialAt;            // device address of the serial number; empty: none
+    std::string serialFile;
+    std::string serialFormat = "u32le";
+    bool json = false;
+    bool plainProgress = false;
+};
+
+// Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
+// finish; twice aborts them.
+int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt);

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/port_result.h"
 #include "cli/progress_board.h"
 #include "cli/system.h"
 #include "flashing/flash_job.h"
@@ -14,88 +15,10 @@
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-std::string hexWord(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%06" PRIx32, value);
-    return text;
-}
-
-Json describeImage(const std::string& path, const CodeImage& image) {
-    Json blocks = Json::array();
-    for (const auto& block : image.blocks) {
-        blocks.push_back({{"address", hexWord(block->targetAddress)}, {"bytes", block->byteCount}});
-    }
-    Json described = {{"path", path},
-                      {"format", image.format == CodeImageFormat::IntelHex ? "hex" : "bin"},
-                      {"bytes", image.byteCount()},
-                      {"blocks", blocks},
-                      {"flags", hexWord(image.downloadFlags)}};
-    if (image.outcome != ImageOutcome::Loaded) described["error"] = image.message;
-    return described;
-}
-
 std::string joinPorts(const std::vector<std::string>& ports) {
     std::string joined;
     for (const std::string& port : ports) joined += (joined.empty() ? "" : ", ") + port;
     return joined;
-}
-
-double bytesPerSecond(const FlashResult& result) {
-    return result.transferSeconds > 0 ? result.sentBytes / result.transferSeconds : 0;
-}
-
-Json describePort(const std::string& port, const FlashResult& result) {
-    const bool ok = result.outcome == PortOutcome::Done;
-    return {{"port", port},
-            {"ok", ok},
-            {"code", result.code()},
-            {"os_error", result.osError},
-            {"message", result.message},
-            {"device_before", describeDevice(result.before)},
-            {"device_after", describeDevice(result.after)},
-            {"bytes", result.sentBytes},
-            {"seconds", result.transferSeconds},
-            {"bytes_per_second", bytesPerSecond(result)},
-            {"status", exitStatusFor(result.outcome)},
-            {"detail", failureDetail(result)}};
-}
-
-std::string resultLine(const std::string& port, const FlashResult& result) {
-    char figures[128];
-    std::snprintf(figures, sizeof figures, "%d bytes in %.2f s (%.0f bytes/s)", result.sentBytes,
-                  result.transferSeconds, bytesPerSecond(result));
-    if (result.outcome == PortOutcome::Done) {
-        std::string line = port + ": ok, " + figures + "; " + describeDevice(result.before) +
-                           " -> " + describeDevice(result.after);
-        if (result.settleCut) line += "; " + failureDetail(result);
-        return line;
-    }
-    if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
-    std::string line = port + ": failed (exit status " +
-                       std::to_string(exitStatusFor(result.outcome)) +
-                       "): " + failureDetail(result);
-    if (result.transferred) line += "; " + std::string(figures) + " before the failure";
-    return line;
-}
-
-const char* stepText(FlashStep step) {
-    switch (step) {
-        case FlashStep::Detecting:
-            return "detecting the device";
-        case FlashStep::SwitchingToBootLoader:
-            return "switching to the boot loader";
-        case FlashStep::Transferring:
-            return "writing";
-        case FlashStep::Settling:
-            return "waiting 7 s while the device stores the image";
-        case FlashStep::Redetecting:
-            return "detecting the device again";
-        case FlashStep::Disconnecting:
-            return "disconnecting";
-    }
-    return "";
 }
 
 FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
@@ -129,8 +52,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         if (options.json) {
             const Json document = {{"image", describeImage(options.imagePath, image)},
                                    {"ports", Json::array()}};
-            std::printf("%s\n",
-                        document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+            printJson(document, 2);
         }
         return kExitImage;
     }
@@ -172,7 +94,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         }
         const Json document = {{"image", describeImage(options.imagePath, image)},
                                {"ports", ports}};
-        std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+        printJson(document, 2);
     } else {
         for (std::size_t i = 0; i < results.size(); ++i) {
             std::printf("%s\n", resultLine(options.ports[i], results[i]).c_str());

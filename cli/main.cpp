@@ -47,6 +47,26 @@ int checkPortName(const std::string& port, bool json) {
     return problem.empty() ? kExitSuccess : usageError(problem, json);
 }
 
+// Every --port name usable, and no port given twice under two names (COM5
+// and com5, a device and its by-id link), which would drive one device from
+// two threads. 0, or the usage error's status.
+int checkPortList(const std::vector<std::string>& ports, bool json) {
+    for (const std::string& port : ports) {
+        if (port.empty()) return usageError("an empty port name", json);
+        if (const int status = checkPortName(port, json)) return status;
+    }
+    std::map<std::string, std::string> opened;
+    for (const std::string& port : ports) {
+        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
+        if (!fresh) {
+            const std::string same =
+                entry->second == port ? "" : " (the same port as " + entry->second + ")";
+            return usageError("port " + port + " given twice" + same, json);
+        }
+    }
+    return kExitSuccess;
+}
+
 int runCommandLine(std::vector<std::string>& arguments) {
     std::vector<char*> argumentPointers;
     for (std::string& argument : arguments) argumentPointers.push_back(&argument[0]);
@@ -82,6 +102,40 @@ int runCommandLine(std::vector<std::string>& arguments) {
                      "Image file: raw binary (.bin) or Intel HEX (.hex)")
         ->required();
 
+    StationOptions stationOptions;
+    CLI::App* station = app.add_subcommand(
+        "station", "Flash boards as they arrive on every port given, and record every unit");
+    station
+        ->add_option("--port", stationOptions.ports,
+                     std::string(kPortHelp) + "; one slot each; repeat it or give a comma list")
+        ->required()
+        ->allow_extra_args(false)
+        ->delimiter(',');
+    station->add_option("--log", stationOptions.logPath,
+                        "Append every result to FILE as a JSON line, synced to disk");
+    station->add_option("--limit", stationOptions.limit, "End after N boards have passed")
+        ->check(CLI::NonNegativeNumber);
+    station
+        ->add_option("--retries", stationOptions.retries,
+                     "Flash a board whose switch or transfer failed up to N more times")
+        ->check(CLI::NonNegativeNumber);
+    CLI::Option* serialAt =
+        station->add_option("--serial-at", stationOptions.serialAt,
+                            "Write each unit's serial number into its image at this address");
+    CLI::Option* serialFile = station->add_option(
+        "--serial-file", stationOptions.serialFile, "File holding the next serial number");
+    serialAt->needs(serialFile);
+    serialFile->needs(serialAt);
+    station
+        ->add_option("--serial-format", stationOptions.serialFormat,
+                     "u32le (the default), u32be or ascii:W (W digits)")
+        ->needs(serialAt);
+    station->add_flag("--json", stationOptions.json, "One JSON line per finished unit");
+    station->add_flag("--no-progress", stationOptions.plainProgress,
+                      "A line per state change instead of a board redrawn in place");
+    station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
+        ->required();
+
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& error) {
@@ -100,21 +154,13 @@ int runCommandLine(std::vector<std::string>& arguments) {
         return runInfoCommand(infoPort, json, stop);
     }
 
-    for (const std::string& port : flashOptions.ports) {
-        if (port.empty()) return usageError("an empty port name", flashOptions.json);
-        if (const int status = checkPortName(port, flashOptions.json)) return status;
-    }
-    // Two names of one port (COM5 and com5, a device and its by-id link)
-    // would drive one device from two threads.
-    std::map<std::string, std::string> opened;
-    for (const std::string& port : flashOptions.ports) {
-        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
-        if (!fresh) {
-            const std::string same =
-                entry->second == port ? "" : " (the same port as " + entry->second + ")";
-            return usageError("port " + port + " given twice" + same, flashOptions.json);
+    if (*station) {
+        if (const int status = checkPortList(stationOptions.ports, stationOptions.json)) {
+            return status;
         }
+        return runStationCommand(stationOptions, stop);
     }
+    if (const int status = checkPortList(flashOptions.ports, flashOptions.json)) return status;
     return runFlashCommand(flashOptions, stop);
 }
 

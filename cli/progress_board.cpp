@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "cli/system.h"
+#include "cli/terminal_text.h"
 
 namespace {
 
@@ -15,38 +16,8 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 // then add a row the board does not count: board lines keep that column free.
 constexpr std::size_t kSpareColumns = 1;
 
-constexpr const char* kEllipsis = "...";
-
 double bytesPerSecond(std::int32_t sent, double seconds) {
     return seconds > 0 ? sent / seconds : 0;
-}
-
-// UTF-8 continuation bytes take no column of their own.
-bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-std::size_t columnsOf(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !continuationByte(c); }));
-}
-
-// The first `columns` characters of `text`.
-std::string cutTo(const std::string& text, std::size_t columns) {
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!continuationByte(text[i]) && seen++ == columns) return text.substr(0, i);
-    }
-    return text;
-}
-
-// `text` in at most `columns` characters: its first whole words and "...".
-std::string shortened(const std::string& text, std::size_t columns) {
-    if (columnsOf(text) <= columns) return text;
-    if (columns <= 3) return cutTo(text, columns);
-    std::string kept = cutTo(text, columns - 3);
-    const std::size_t space = kept.find_last_of(' ');
-    if (space != std::string::npos && text[kept.size()] != ' ') kept.resize(space);
-    while (!kept.empty() && kept.back() == ' ') kept.pop_back();
-    return kept + kEllipsis;
 }
 
 std::string joined(const std::vector<std::string>& parts) {

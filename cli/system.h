@@ -35,6 +35,12 @@ void setOnInterrupt(std::atomic<bool>& flag);
 // it may.
 void interruptHandled();
 
+// The machine's name, for the records of a station.
+std::string hostName();
+
+// The time now in UTC, ISO 8601 with milliseconds: "2026-12-07T17:25:26.123Z".
+std::string utcTimestamp();
+
 // Why `port` cannot be used as a --port name as things stand, or an empty text
 // when it can be tried.
 std::string portNameProblem(const std::string& port);

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <cstdint>
 #include <cstdlib>
 
@@ -141,4 +144,24 @@ std::string portNameProblem(const std::string& port) {
            " in the folder named by QUORVEL_PORT_DIR, which is " +
            (folder == nullptr ? "not set" : "empty") +
            "; set QUORVEL_PORT_DIR to that folder, or give a device path such as /dev/ttyUSB0";
+}
+
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "unknown";
+    return name;
+}
+
+std::string utcTimestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(millis));
+    return text;
 }

@@ -109,3 +109,19 @@ std::vector<ListedPort> listSerialPorts() {
     }
     return ports;
 }
+
+std::string hostName() {
+    wchar_t name[256] = {};
+    DWORD length = sizeof name / sizeof name[0];
+    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return "unknown";
+    return toUtf8(name);
+}
+
+std::string utcTimestamp() {
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", utc.wYear, utc.wMonth,
+                  utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
+    return text;
+}

@@ -91,6 +91,46 @@ std::string failureDetail(const IdentifyResult& result) {
     return portOutcomeDetail(result.outcome, result.message, result.osError);
 }
 
+std::string failureReason(const FlashResult& result) {
+    const std::string code = " (" + std::to_string(result.code()) + ")";
+    switch (result.outcome) {
+        case PortOutcome::Done:
+            return "";
+        case PortOutcome::PortNotOpened:
+            return "port cannot be opened";
+        case PortOutcome::PortInUse:
+            return "port in use";
+        case PortOutcome::NoDevice:
+            return "no device";
+        case PortOutcome::PortLost:
+            return result.transferred ? "port lost" + code : "port lost";
+        case PortOutcome::SwitchRefused:
+            return "boot switch refused";
+        case PortOutcome::NoBootLoader:
+            return "no boot loader";
+        case PortOutcome::Stopped:
+            return "interrupted";
+        case PortOutcome::TransferFailed:
+            break;
+    }
+    switch (result.transfer.failure) {
+        case TransferFailure::PacketDamaged:
+            return "packet damaged" + code;
+        case TransferFailure::PacketRejected:
+            return "packet rejected" + code;
+        case TransferFailure::DeviceSilent:
+            return "device silent" + code;
+        case TransferFailure::UnexpectedReply:
+            return "unexpected reply" + code;
+        case TransferFailure::BadNegotiation:
+            return "bad negotiation" + code;
+        case TransferFailure::NoStartReply:
+            return "no start reply" + code;
+        default:
+            return "transfer failed" + code;
+    }
+}
+
 std::string singleLine(const std::string& message) {
     std::string line;
     for (char c : message) {

@@ -32,6 +32,10 @@ std::string transferOutcomeText(const TransferResult& transfer);
 std::string failureDetail(const FlashResult& result);
 std::string failureDetail(const IdentifyResult& result);
 
+// A few words on why a job failed, for a station's board and its records:
+// "no device", "port lost", "packet damaged (-9978)"; empty for a success.
+std::string failureReason(const FlashResult& result);
+
 // A dialog message on one line: "Communication Error \n-9978" reads
 // "Communication Error -9978".
 std::string singleLine(const std::string& message);

@@ -48,7 +48,7 @@ LinkResult sendCommand(PortLink* link, std::uint16_t code, std::uint32_t paramet
     return writeAll(link, packet, count);
 }
 
-LinkResult queryBootVersion(PortLink* link, std::uint32_t& version) {
+LinkResult queryBootVersion(PortLink* link, std::uint32_t& version, std::uint32_t limitMs) {
     std::uint8_t request[kHeaderBytes];
     layOutVersionRequest(request);
     std::int32_t count = kHeaderBytes;
@@ -61,10 +61,10 @@ LinkResult queryBootVersion(PortLink* link, std::uint32_t& version) {
         std::uint8_t frame[kHeaderBytes];
         std::uint32_t framed = 0;
         while (framed < kHeaderBytes) {
-            if (ticksSince(start) > kBootVersionLimitMs) return {LinkStatus::TimedOut};
+            if (ticksSince(start) > limitMs) return {LinkStatus::TimedOut};
             std::uint32_t received = kHeaderBytes - framed;
             const LinkResult readStatus =
-                readWithin(link, frame + framed, received, start, kBootVersionLimitMs);
+                readWithin(link, frame + framed, received, start, limitMs);
             if (!readStatus.ok()) return readStatus;
             framed += received;
         }
@@ -72,7 +72,7 @@ LinkResult queryBootVersion(PortLink* link, std::uint32_t& version) {
             version = getU32(frame + kVersionOffset);
             return {};
         }
-        if (ticksSince(start) > kBootVersionLimitMs) return {LinkStatus::TimedOut};
+        if (ticksSince(start) > limitMs) return {LinkStatus::TimedOut};
     }
 }
 

@@ -16,9 +16,10 @@ constexpr std::uint32_t kBootVersionLimitMs = 3000;
 LinkResult sendCommand(PortLink* link, std::uint16_t code, std::uint32_t parameter);
 
 // Asks the boot loader for its version word. Ok with `version` set; TimedOut
-// when no valid reply came within kBootVersionLimitMs; PortError or Stopped.
-// The reply is read in 8-byte frames; frames of another kind are dropped.
-LinkResult queryBootVersion(PortLink* link, std::uint32_t& version);
+// when no valid reply came within `limitMs`; PortError or Stopped. The reply
+// is read in 8-byte frames; frames of another kind are dropped.
+LinkResult queryBootVersion(PortLink* link, std::uint32_t& version,
+                            std::uint32_t limitMs = kBootVersionLimitMs);
 
 // Reads exactly one packet, never a byte of the next. `count`: in the capacity
 // of `destination`, out the bytes copied. Ok = the whole packet was copied;

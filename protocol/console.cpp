@@ -26,7 +26,7 @@ bool startsWith(const char* reply, std::int32_t length, const char* expected) {
 }  // namespace
 
 LinkResult exchangeText(PortLink* link, const char* command, std::int32_t commandLength,
-                        char* reply, std::int32_t& length) {
+                        char* reply, std::int32_t& length, std::uint32_t limitMs) {
     const std::int32_t capacity = length;
     length = 0;
     std::int32_t written = commandLength;
@@ -41,7 +41,7 @@ LinkResult exchangeText(PortLink* link, const char* command, std::int32_t comman
         // One byte per read, so nothing behind the reply's CR LF leaves the port.
         std::uint32_t count = 1;
         const LinkResult readStatus =
-            readWithin(link, reply + received, count, start, kConsoleReplyLimitMs);
+            readWithin(link, reply + received, count, start, limitMs);
         if (!readStatus.ok()) return readStatus;
         received += static_cast<std::int32_t>(count);
         reply[received] = '\0';
@@ -50,16 +50,16 @@ LinkResult exchangeText(PortLink* link, const char* command, std::int32_t comman
             length = received;
             return {};
         }
-        if (ticksSince(start) > kConsoleReplyLimitMs) return {LinkStatus::TimedOut};
+        if (ticksSince(start) > limitMs) return {LinkStatus::TimedOut};
     } while (received < capacity);
     length = capacity;
     return {};
 }
 
-const char* queryAppVersion(PortLink* link) {
+const char* queryAppVersion(PortLink* link, std::uint32_t limitMs) {
     std::int32_t length = kConsoleReplyCapacity;
-    const LinkResult status =
-        exchangeText(link, kVersionQuery, textLength(kVersionQuery), link->appVersionReply, length);
+    const LinkResult status = exchangeText(link, kVersionQuery, textLength(kVersionQuery),
+                                           link->appVersionReply, length, limitMs);
     // The reply must carry at least one byte after its fixed beginning.
     const std::int32_t prefix = textLength(kVersionReplyStart);
     if (!status.ok() || length <= prefix ||

@@ -1,0 +1,67 @@
+// The station's board on standard error. On a terminal, redrawn in place: a
+// header (passed, failed, yield, boards per hour, run time) and one line per
+// slot (port, state, unit and serial), each within the terminal's width, with
+// notes printed above it. Otherwise one line per state change. Safe to call
+// from any thread.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class StationBoard {
+  public:
+    enum class Style { InPlace, Plain };
+
+    // `columns`: the terminal's width; 0 asks the terminal of standard error.
+    StationBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
+                 int columns = 0);
+    ~StationBoard();
+    StationBoard(const StationBoard&) = delete;
+    StationBoard& operator=(const StationBoard&) = delete;
+
+    // The slot's state ("waiting", "flashing", "PASS", "FAIL <reason>",
+    // "remove board") and the unit on it ("unit 3  serial 1002"), may be empty.
+    void slot(std::size_t index, const std::string& state, const std::string& unit);
+    // The percentage of the slot's transfer: shown on its line, never as a plain line.
+    void percent(std::size_t index, int percent);
+    // The header's counts, and a remark after them ("stopping: ...").
+    void totals(int passed, int failed, const std::string& remark);
+    // A line printed above the board.
+    void note(const std::string& text);
+    // Redraws for the run time; call it now and then.
+    void tick();
+    // The summary: the header's figures on one line.
+    std::string summary();
+
+  private:
+    struct Slot {
+        std::string port;
+        std::string state = "waiting";
+        std::string unit;
+        int percent = -1;
+    };
+
+    static void traceAbove(const std::string& line, void* board);
+    std::string header() const;
+    std::string render(const Slot& slot) const;
+    void printAbove(const std::string& text);  // with the lock held
+    void redraw();                             // with the lock held
+
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+    Style style_;
+    std::FILE* out_;
+    int columns_;
+    int passed_ = 0;
+    int failed_ = 0;
+    std::string remark_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastDraw_{};
+    std::size_t drawnRows_ = 0;
+};
+
+// Boards per hour for `boards` in `seconds`; 0 for less than a second.
+double boardsPerHour(int boards, double seconds);
