@@ -1,0 +1,47 @@
+// The serial-number file of a production station: a text file holding the
+// next serial number in decimal, shared by every station process that takes
+// numbers from it. One implementation per system (serial_file_posix.cpp,
+// serial_file_win32.cpp); the text rules below are shared.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Takes the next serial number from `path`, a text file holding it in
+// decimal: locks the file (other processes wait), reads the number, writes
+// number + 1, syncs it to disk, unlocks. A number is therefore never given
+// twice, across crashes and power loss, and a failed unit's number is not
+// reused. False with `error` (the OS text, or "not a decimal number") when it cannot.
+bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::string& error);
+
+namespace serial_file {
+
+// The longest text the file may hold: a number of 20 digits with blanks around it.
+constexpr std::size_t kMaxTextBytes = 64;
+
+// Reads the file's text: decimal digits with optional blanks (spaces, tabs,
+// line ends) around them. `digits` is the count of digits, leading zeros included.
+inline bool parseNumber(const std::string& text, std::uint64_t& number, std::size_t& digits) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t at = 0;
+    while (at < text.size() && blank(text[at])) ++at;
+    number = 0;
+    digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        const auto digit = static_cast<std::uint64_t>(text[at] - '0');
+        if (number > (UINT64_MAX - digit) / 10) return false;
+        number = number * 10 + digit;
+    }
+    while (at < text.size() && blank(text[at])) ++at;
+    return digits > 0 && at == text.size();
+}
+
+// The text that replaces it: `number` zero-padded to the digits the file had,
+// so that an operator's fixed width stays, and a line end.
+inline std::string numberText(std::uint64_t number, std::size_t digits) {
+    std::string text = std::to_string(number);
+    if (text.size() < digits) text.insert(0, digits - text.size(), '0');
+    return text + "\n";
+}
+
+}  // namespace serial_file

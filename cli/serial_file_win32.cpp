@@ -1,0 +1,112 @@
+// Windows: an exclusive byte-range lock (LockFileEx, which waits) over the
+// whole file orders the station processes; the number is rewritten in place
+// and flushed before the lock is released.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "cli/serial_file.h"
+#include "cli/system.h"
+
+namespace {
+
+std::string errorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
+                                              0, nullptr, nullptr);
+        message.resize(static_cast<std::size_t>(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], bytes, nullptr,
+                            nullptr);
+    }
+    LocalFree(text);
+    // FormatMessage ends its text with CR LF and sometimes a full stop.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+bool failed(std::string& error) {
+    error = errorText(GetLastError());
+    return false;
+}
+
+// Unlocks (when locked) and closes the file.
+class LockedFile {
+  public:
+    explicit LockedFile(HANDLE handle) : handle_(handle) {}
+    ~LockedFile() {
+        if (locked_) {
+            OVERLAPPED whole{};
+            UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &whole);
+        }
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    HANDLE get() const { return handle_; }
+    bool lock() {
+        OVERLAPPED whole{};  // offset 0, and every byte the file can have
+        locked_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+        return locked_;
+    }
+
+  private:
+    HANDLE handle_;
+    bool locked_ = false;
+};
+
+bool rewind(HANDLE file) {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+}
+
+}  // namespace
+
+bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::string& error) {
+    LockedFile file(CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE || !file.lock()) return failed(error);
+
+    char buffer[serial_file::kMaxTextBytes + 1];
+    DWORD size = 0;
+    while (size < sizeof buffer) {
+        DWORD count = 0;
+        if (!ReadFile(file.get(), buffer + size, sizeof buffer - size, &count, nullptr)) {
+            return failed(error);
+        }
+        if (count == 0) break;
+        size += count;
+    }
+    std::size_t digits = 0;
+    if (size > serial_file::kMaxTextBytes ||
+        !serial_file::parseNumber(std::string(buffer, size), number, digits)) {
+        error = "not a decimal number";
+        return false;
+    }
+    if (number == UINT64_MAX) {
+        error = "no serial number is left";
+        return false;
+    }
+
+    const std::string next = serial_file::numberText(number + 1, digits);
+    DWORD written = 0;
+    if (!rewind(file.get()) ||
+        !WriteFile(file.get(), next.data(), static_cast<DWORD>(next.size()), &written, nullptr)) {
+        return failed(error);
+    }
+    if (written != next.size()) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return failed(error);
+    }
+    if (!SetEndOfFile(file.get()) || !FlushFileBuffers(file.get())) return failed(error);
+    return true;  // the lock is released before the file closes
+}
