@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #ifndef QUORVEL_CLI_PATH
 #error "QUORVEL_CLI_PATH must name the quorvel-cli executable"
@@ -65,7 +67,7 @@ CliProcess::CliProcess(const std::vector<std::string>& arguments) {
 
 CliProcess::~CliProcess() {
     if (pid_ > 0) {
-        kill(pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
     if (out_ >= 0) close(out_);
@@ -89,7 +91,12 @@ bool CliProcess::waitForError(const std::string& text, int timeoutMs) {
 }
 
 void CliProcess::interrupt() {
-    if (pid_ > 0) kill(pid_, SIGINT);
+    if (pid_ > 0) ::kill(pid_, SIGINT);
+}
+
+CliOutcome CliProcess::kill() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    return finish(5000);
 }
 
 CliOutcome CliProcess::finish(int timeoutMs) {
@@ -100,7 +107,7 @@ CliOutcome CliProcess::finish(int timeoutMs) {
     rusage usage{};
     while (wait4(pid_, &status, WNOHANG, &usage) == 0) {
         if (Clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
+            ::kill(pid_, SIGKILL);
             waitpid(pid_, &status, 0);
             pid_ = -1;
             outcome_.status = -1;
@@ -120,3 +127,30 @@ CliOutcome runCli(const std::vector<std::string>& arguments, int timeoutMs) {
     CliProcess process(arguments);
     return process.finish(timeoutMs);
 }
+
+TempFolder::TempFolder() {
+    char name[] = "/tmp/quorvel-cli-test-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "/tmp";
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempFolder::write(const std::string& name, const std::string& content) const {
+    const std::string path = pathOf(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+Bytes pattern(std::size_t size, std::uint32_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<std::uint8_t>(seed >> 16);
+    }
+    return bytes;
+}
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }

@@ -4,8 +4,11 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
 
 struct CliOutcome {
     int status = -1;  // the exit status; -1 when it had to be killed
@@ -24,6 +27,10 @@ class CliProcess {
     // Collects output until standard error holds `text`; false after the time limit.
     bool waitForError(const std::string& text, int timeoutMs);
     void interrupt();  // SIGINT, as Ctrl-C sends it
+    // SIGKILL, as a crash or a power cut ends the program; then what it printed.
+    CliOutcome kill();
+    // What the program printed so far.
+    const CliOutcome& soFar() const { return outcome_; }
     // Waits for the end; after the time limit the program is killed (status -1).
     CliOutcome finish(int timeoutMs);
 
@@ -38,3 +45,22 @@ class CliProcess {
 
 // Runs the program to its end.
 CliOutcome runCli(const std::vector<std::string>& arguments, int timeoutMs = 60000);
+
+// A private folder of files for one test, removed afterwards.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    // Writes `content` to the file `name` in the folder; its path.
+    std::string write(const std::string& name, const std::string& content) const;
+    std::string pathOf(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// `size` bytes of a repeatable pseudo-random pattern.
+Bytes pattern(std::size_t size, std::uint32_t seed);
+std::string text(const Bytes& bytes);

@@ -17,43 +17,11 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::json;
 
 // Generous: a device in its application takes about 16 s (two unanswered
 // boot-loader queries, the switch pause, the settling pause).
 constexpr int kFlashLimitMs = 60000;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        char pattern[] = "/tmp/quorvel-cli-test-XXXXXX";
-        path_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string write(const std::string& name, const std::string& content) const {
-        const std::string path = path_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-  private:
-    std::string path_;
-};
-
-Bytes pattern(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<std::uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
-
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string hexRecord(std::uint8_t type, std::uint16_t offset, const Bytes& data) {
     return intelHexRecord(type, offset, data) + "\r\n";
