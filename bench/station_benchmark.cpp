@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
         options.insert(options.end(), kPacedBoot.begin(), kPacedBoot.end());
         DevsimProcess device(options, 1);
         const auto start = Clock::now();
-        const CliOutcome run = runCli({"flash", "--no-progress", "--port", device.linkPath(), imagePath}, 120000);
+        const CliOutcome run =
+            runCli({"flash", "--no-progress", "--port", device.linkPath(), imagePath}, 120000);
         singleCycle = secondsSince(start);
         if (run.status != 0) {
             std::fprintf(stderr, "single flash failed:\n%s\n", run.err.c_str());
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
                 if (!running || secondsSince(start) > runSeconds) break;
                 devices[slot]->control("place boot");
                 std::unique_lock<std::mutex> lock(operators[slot].mutex);
-                operators[slot].changed.wait(lock, [&] { return !running || operators[slot].results > seen; });
+                operators[slot].changed.wait(
+                    lock, [&] { return !running || operators[slot].results > seen; });
                 seen = operators[slot].results;
                 lock.unlock();
                 devices[slot]->control("remove");
@@ -138,8 +140,10 @@ int main(int argc, char** argv) {
     while (secondsSince(start) < runSeconds + 40) {
         station.waitForError("\x01never\x01", 100);  // collects output for 100 ms
         const std::string& out = station.soFar().out;
-        for (std::size_t end; (end = out.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
-            const nlohmann::json record = nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
+        for (std::size_t end; (end = out.find('\n', parsed)) != std::string::npos;
+             parsed = end + 1) {
+            const nlohmann::json record =
+                nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
             if (!record.is_object()) continue;
             (record["ok"] == true ? passed : failed) += 1;
             Operator& slot = operators[static_cast<std::size_t>(slotOf[record["port"]])];
@@ -174,14 +178,19 @@ int main(int argc, char** argv) {
         actualPerSlot += operators[slot].results * 3600.0 / elapsed / kSlots;
     }
     double meanSwap = 0;
-    for (double swap : swapAll) meanSwap += swap / static_cast<double>(std::max<std::size_t>(swapAll.size(), 1));
+    for (double swap : swapAll)
+        meanSwap += swap / static_cast<double>(std::max<std::size_t>(swapAll.size(), 1));
     idealPerSlot = 3600.0 / (meanSwap + singleCycle);
-    std::printf("station_benchmark: %d slots, %.0f s, %zu-byte image at 115 200 baud\n", kSlots, elapsed, kImageBytes);
-    std::printf("  boards: %d passed, %d failed; single-board cycle %.2f s; mean swap %.2f s\n", passed, failed, singleCycle, meanSwap);
-    std::printf("  boards per hour per slot: %.1f, ideal %.1f: %.3f x the ideal\n", actualPerSlot, idealPerSlot, actualPerSlot / idealPerSlot);
-    std::printf("  placement to transfer start: median %.2f s, 95th percentile %.2f s (%zu boards)\n",
-                percentile(delays, 0.5), percentile(delays, 0.95), delays.size());
-    std::printf("  station CPU: %.2f s in %.0f s = %.2f %% of one core; exit status %d\n", outcome.cpuSeconds, elapsed,
-                100.0 * outcome.cpuSeconds / elapsed, outcome.status);
+    std::printf("station_benchmark: %d slots, %.0f s, %zu-byte image at 115 200 baud\n", kSlots,
+                elapsed, kImageBytes);
+    std::printf("  boards: %d passed, %d failed; single-board cycle %.2f s; mean swap %.2f s\n",
+                passed, failed, singleCycle, meanSwap);
+    std::printf("  boards per hour per slot: %.1f, ideal %.1f: %.3f x the ideal\n", actualPerSlot,
+                idealPerSlot, actualPerSlot / idealPerSlot);
+    std::printf(
+        "  placement to transfer start: median %.2f s, 95th percentile %.2f s (%zu boards)\n",
+        percentile(delays, 0.5), percentile(delays, 0.95), delays.size());
+    std::printf("  station CPU: %.2f s in %.0f s = %.2f %% of one core; exit status %d\n",
+                outcome.cpuSeconds, elapsed, 100.0 * outcome.cpuSeconds / elapsed, outcome.status);
     return outcome.status == 0 && failed == 0 ? 0 : 1;
 }

@@ -122,8 +122,8 @@ int runCommandLine(std::vector<std::string>& arguments) {
     CLI::Option* serialAt =
         station->add_option("--serial-at", stationOptions.serialAt,
                             "Write each unit's serial number into its image at this address");
-    CLI::Option* serialFile = station->add_option(
-        "--serial-file", stationOptions.serialFile, "File holding the next serial number");
+    CLI::Option* serialFile = station->add_option("--serial-file", stationOptions.serialFile,
+                                                  "File holding the next serial number");
     serialAt->needs(serialFile);
     serialFile->needs(serialAt);
     station

@@ -20,7 +20,11 @@ double boardsPerHour(int boards, double seconds) {
 StationBoard::StationBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
                            int columns)
     : style_(style), out_(out), columns_(columns) {
-    for (const std::string& port : ports) slots_.push_back(Slot{port});
+    for (const std::string& port : ports) {
+        Slot slot;
+        slot.port = port;
+        slots_.push_back(slot);
+    }
     if (style_ == Style::InPlace) divertErrorStreamTrace(&StationBoard::traceAbove, this);
 }
 
@@ -49,7 +53,8 @@ std::string StationBoard::header() const {
 
 std::string StationBoard::render(const Slot& slot) const {
     std::string state = slot.state;
-    if (state == "flashing" && slot.percent >= 0) state += " " + std::to_string(slot.percent) + " %";
+    if (state == "flashing" && slot.percent >= 0)
+        state += " " + std::to_string(slot.percent) + " %";
     std::string line = slot.port + "  " + state;
     if (!slot.unit.empty()) line += "  " + slot.unit;
     return line;

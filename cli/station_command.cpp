@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,8 @@ bool retryable(PortOutcome outcome) {
 
 // The highest unit number a log already holds, so a restarted station goes on counting.
 int lastUnitInLog(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return 0;  // a device such as /dev/full
     std::ifstream log(path);
     int last = 0;
     for (std::string line; std::getline(log, line);) {
@@ -281,8 +284,9 @@ void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
             recordsFailed_ = true;
             armingStopped_ = true;
             remark_ = "stopping: the log cannot be written";
-            board_.note("quorvel-cli: the log " + options_.logPath + " cannot be written: " +
-                        error + " (error " + std::to_string(osError) + "); no board starts any more");
+            board_.note("quorvel-cli: the log " + options_.logPath +
+                        " cannot be written: " + error + " (error " + std::to_string(osError) +
+                        "); no board starts any more");
         }
     }
     if (logged) {
@@ -338,7 +342,8 @@ void Station::slotLoop(std::size_t index) {
 
 int Station::run(std::atomic<bool>& interrupt) {
     std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < slots_.size(); ++i) threads.emplace_back([this, i] { slotLoop(i); });
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        threads.emplace_back([this, i] { slotLoop(i); });
 
     int interrupts = 0;
     std::uint32_t lastTick = tickCount();

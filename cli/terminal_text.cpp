@@ -33,4 +33,3 @@ std::string shortened(const std::string& text, std::size_t columns) {
     while (!kept.empty() && kept.back() == ' ') kept.pop_back();
     return kept + kEllipsis;
 }
-

@@ -40,8 +40,7 @@ LinkResult exchangeText(PortLink* link, const char* command, std::int32_t comman
     do {
         // One byte per read, so nothing behind the reply's CR LF leaves the port.
         std::uint32_t count = 1;
-        const LinkResult readStatus =
-            readWithin(link, reply + received, count, start, limitMs);
+        const LinkResult readStatus = readWithin(link, reply + received, count, start, limitMs);
         if (!readStatus.ok()) return readStatus;
         received += static_cast<std::int32_t>(count);
         reply[received] = '\0';

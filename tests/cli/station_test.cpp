@@ -26,7 +26,8 @@ constexpr std::uint32_t kSerialAddress = 0x108010;
 std::vector<Json> records(const std::string& path) {
     std::vector<Json> lines;
     std::ifstream file(path);
-    for (std::string line; std::getline(file, line);) lines.push_back(Json::parse(line, nullptr, false));
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(Json::parse(line, nullptr, false));
     return lines;
 }
 
@@ -39,7 +40,8 @@ std::string fileText(const std::string& path) {
 
 // The image as a board holding `serial` (little-endian at kSerialAddress) must have it.
 Bytes withSerial(Bytes image, std::uint32_t serial) {
-    for (int i = 0; i < 4; ++i) image[kSerialAddress - 0x108000 + i] = static_cast<std::uint8_t>(serial >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        image[kSerialAddress - 0x108000 + i] = static_cast<std::uint8_t>(serial >> (8 * i));
     return image;
 }
 
@@ -52,8 +54,8 @@ struct StationSetup {
 
     std::vector<std::string> arguments(const std::vector<std::string>& ports,
                                        const std::vector<std::string>& extra) const {
-        std::vector<std::string> words{"station", "--no-progress", "--log", logPath, "--serial-at",
-                                       "0x108010", "--serial-file", serialPath};
+        std::vector<std::string> words{"station",     "--no-progress", "--log",         logPath,
+                                       "--serial-at", "0x108010",      "--serial-file", serialPath};
         for (const std::string& port : ports) {
             words.push_back("--port");
             words.push_back(port);
@@ -70,12 +72,16 @@ TEST(Station, BoardsAreFlashedOnceAsTheyArriveEachWithItsSerial) {
     DevsimProcess occupied({"--start", "boot"}, 2);
     ASSERT_TRUE(empty.started() && occupied.started());
 
-    CliProcess station(setup.arguments({empty.linkPath(), occupied.linkPath()}, {"--json", "--limit", "3"}));
+    CliProcess station(
+        setup.arguments({empty.linkPath(), occupied.linkPath()}, {"--json", "--limit", "3"}));
     ASSERT_TRUE(empty.control("place boot"));
     // Both boards pass; the one left on its slot is not flashed again meanwhile.
     ASSERT_TRUE(station.waitForError(occupied.linkPath() + "  PASS", 20000)) << station.soFar().err;
     ASSERT_TRUE(station.waitForError(empty.linkPath() + "  PASS", 20000)) << station.soFar().err;
     ASSERT_TRUE(occupied.control("remove"));
+    // A board goes on only once the slot has seen itself empty.
+    ASSERT_TRUE(station.waitForError(occupied.linkPath() + "  waiting", 10000))
+        << station.soFar().err;
     ASSERT_TRUE(occupied.control("place boot"));
     const CliOutcome run = station.finish(kStationLimitMs);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -108,7 +114,8 @@ TEST(Station, BoardsAreFlashedOnceAsTheyArriveEachWithItsSerial) {
     const std::string transcript = occupied.transcript();
     const std::size_t secondBoard = transcript.find("place board 2");
     ASSERT_NE(secondBoard, std::string::npos);
-    EXPECT_EQ(transcript.find("boot rx start", transcript.find("boot rx start") + 1), transcript.find("boot rx start", secondBoard))
+    EXPECT_EQ(transcript.find("boot rx start", transcript.find("boot rx start") + 1),
+              transcript.find("boot rx start", secondBoard))
         << "the first board was flashed twice";
 }
 
@@ -116,7 +123,8 @@ TEST(Station, AFailedTransferIsRetriedOnTheSameBoardAndTheLimitEndsTheStation) {
     StationSetup setup;
     DevsimProcess device({"--start", "boot", "--fault", "data-status=2@1,once"}, 1);
     ASSERT_TRUE(device.started());
-    const CliOutcome run = runCli(setup.arguments({device.linkPath()}, {"--retries", "1", "--limit", "1"}), kStationLimitMs);
+    const CliOutcome run = runCli(
+        setup.arguments({device.linkPath()}, {"--retries", "1", "--limit", "1"}), kStationLimitMs);
     EXPECT_EQ(run.status, 0) << run.err;
     const std::vector<Json> logged = records(setup.logPath);
     ASSERT_EQ(logged.size(), 2u);
@@ -126,7 +134,9 @@ TEST(Station, AFailedTransferIsRetriedOnTheSameBoardAndTheLimitEndsTheStation) {
     EXPECT_EQ(logged[0]["unit"], logged[1]["unit"]);
     EXPECT_EQ(logged[1]["attempt"], 2);
     EXPECT_EQ(logged[0]["serial"], logged[1]["serial"]);  // the unit keeps its number
-    EXPECT_NE(run.out.find("unit 1 attempt 2 serial 1000: " + device.linkPath() + ": ok"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("unit 1 attempt 2 serial 1000: " + device.linkPath() + ": ok"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(Station, AKilledStationNeverGivesASerialTwiceAndLogsEveryResultItShowed) {
@@ -137,6 +147,8 @@ TEST(Station, AKilledStationNeverGivesASerialTwiceAndLogsEveryResultItShowed) {
         CliProcess station(setup.arguments({device.linkPath()}, {"--json"}));
         ASSERT_TRUE(station.waitForError("PASS", 30000)) << station.soFar().err;
         ASSERT_TRUE(device.control("remove"));
+        ASSERT_TRUE(station.waitForError(device.linkPath() + "  waiting", 10000))
+            << station.soFar().err;
         ASSERT_TRUE(device.control("place boot"));
         // Killed in the middle of the second board's transfer, its serial taken.
         ASSERT_TRUE(station.waitForError("serial 1001", 20000)) << station.soFar().err;
@@ -180,7 +192,8 @@ TEST(Station, CtrlCOnceStopsArmingTwiceAbortsTheBoardsInFlight) {
     CliProcess station(setup.arguments({device.linkPath()}, {}));
     ASSERT_TRUE(device.waitForTranscript("boot rx data", 20000));
     station.interrupt();
-    ASSERT_TRUE(station.waitForError("stopping: the boards in flight finish", 5000)) << station.soFar().err;
+    ASSERT_TRUE(station.waitForError("stopping: the boards in flight finish", 5000))
+        << station.soFar().err;
     station.interrupt();
     const CliOutcome run = station.finish(5000);
     EXPECT_EQ(run.status, 130) << run.err;
