@@ -1,0 +1,304 @@
+// The C API: a thin layer over flashing/ and image/. Every entry point
+// catches what the C++ code below may throw, since no exception may cross
+// into a C caller.
+#include "capi/quorvel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "capi/port_list.h"
+#include "capi/result_text.h"
+#include "capi/result_values.h"
+#include "capi/wide_path.h"
+#include "flashing/flash_job.h"
+#include "image/code_image.h"
+#include "image/serial_stamp.h"
+
+struct quorvel_image {
+    CodeImage image;
+};
+
+struct quorvel_cancel {
+    std::atomic<bool> requested{false};
+};
+
+namespace {
+
+// The simulated device restarts into its boot loader and stores an image at
+// once; the boot-switch pause only needs to cover its restart.
+constexpr FlashPauses kSimulatorPauses{150, 0};
+
+bool resultUsable(const quorvel_result* result) {
+    return result == nullptr || result->size >= sizeof(quorvel_result);
+}
+
+// Hands `filled` to the caller's struct, keeping its size, and returns the status.
+int deliver(const quorvel_result& filled, quorvel_result* target) {
+    if (target != nullptr) {
+        const std::size_t size = target->size;
+        std::memcpy(target, &filled, std::min(size, sizeof filled));
+        target->size = size;
+    }
+    return filled.status;
+}
+
+int wrongArgument(quorvel_result* result, const std::string& detail) {
+    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+    return deliver(refusedResult(QUORVEL_STATUS_ARGUMENTS, QUORVEL_OUTCOME_BAD_ARGUMENTS,
+                                 "wrong argument", detail),
+                   result);
+}
+
+int badImage(quorvel_result* result, ImageOutcome outcome, const std::string& detail) {
+    return deliver(refusedResult(QUORVEL_STATUS_IMAGE, QUORVEL_OUTCOME_BAD_IMAGE,
+                                 imageOutcomeText(outcome), detail),
+                   result);
+}
+
+// Runs `body`, turning an exception into a status.
+template <typename Body>
+int guarded(quorvel_result* result, Body body) {
+    std::string what = "unknown failure";
+    try {
+        return body();
+    } catch (const std::exception& failure) {
+        what = failure.what();
+    } catch (...) {
+    }
+    if (!resultUsable(result)) return QUORVEL_STATUS_REFUSED;
+    return deliver(refusedResult(QUORVEL_STATUS_REFUSED, QUORVEL_OUTCOME_INTERNAL_ERROR,
+                                 "internal error", "the library failed: " + what),
+                   result);
+}
+
+// Writes `text` into the caller's buffer; ARGUMENTS when it had to be cut.
+int giveText(const std::string& text, char* buffer, std::size_t size) {
+    if (buffer == nullptr || size == 0) return QUORVEL_STATUS_ARGUMENTS;
+    copyText(text, buffer, size);
+    return text.size() < size ? QUORVEL_STATUS_OK : QUORVEL_STATUS_ARGUMENTS;
+}
+
+std::string hexAddress(std::uint64_t address) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%06" PRIX64, address);
+    return text;
+}
+
+// The serial number's layout from the options; false with the reason when wrong.
+bool serialLayoutOf(const quorvel_flash_options& options, SerialLayout& layout,
+                    std::string& error) {
+    layout.address = options.serial_address;
+    switch (options.serial_format) {
+        case QUORVEL_SERIAL_U32LE:
+            layout.format = SerialFormat::U32Le;
+            return true;
+        case QUORVEL_SERIAL_U32BE:
+            layout.format = SerialFormat::U32Be;
+            return true;
+        case QUORVEL_SERIAL_ASCII:
+            layout.format = SerialFormat::Ascii;
+            layout.asciiWidth = options.serial_width;
+            if (options.serial_width >= 1 && options.serial_width <= 20) return true;
+            error = "serial_width must be 1 to 20 digits";
+            return false;
+    }
+    error = "unknown serial_format " + std::to_string(options.serial_format);
+    return false;
+}
+
+int flashImage(const char* port, const quorvel_image* image, const quorvel_flash_options* given,
+               quorvel_result* result) {
+    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+    quorvel_flash_options options;
+    std::memset(&options, 0, sizeof options);
+    if (given != nullptr) {
+        if (given->size < sizeof options) {
+            return wrongArgument(result, "options.size is smaller than quorvel_flash_options");
+        }
+        std::memcpy(&options, given, sizeof options);
+    }
+    if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
+    if (image == nullptr) return wrongArgument(result, "no image given");
+    if (options.pauses != QUORVEL_PAUSES_DEVICE && options.pauses != QUORVEL_PAUSES_SIMULATOR) {
+        return wrongArgument(result, "unknown pauses " + std::to_string(options.pauses));
+    }
+
+    const CodeImage& code = image->image;
+    const ImageBlock* first = code.first();
+    std::vector<std::unique_ptr<ImageBlock>> stamped;
+    if (options.serial_format != QUORVEL_SERIAL_NONE) {
+        SerialLayout layout;
+        std::string error;
+        if (!serialLayoutOf(options, layout, error)) return wrongArgument(result, error);
+        if (!serialFits(first, layout)) {
+            return badImage(result, ImageOutcome::Incompatible,
+                            "the serial number at " + hexAddress(layout.address) +
+                                " does not lie inside the image's data");
+        }
+        stamped = copyBlocks(first);
+        if (!stampSerial(stamped.front().get(), layout, options.serial_number, error)) {
+            return wrongArgument(result, error);
+        }
+        first = stamped.front().get();
+    }
+
+    std::atomic<bool> neverStopped{false};
+    const std::atomic<bool>* stop =
+        options.cancel != nullptr ? &options.cancel->requested : &neverStopped;
+    if (stop->load()) {
+        FlashResult cancelled;
+        cancelled.outcome = PortOutcome::Stopped;
+        return deliver(flashResult(cancelled, code.byteCount()), result);
+    }
+    FlashEvents events;
+    if (options.progress != nullptr) {
+        const quorvel_progress_fn progress = options.progress;
+        void* const user = options.progress_user;
+        events.progress = [progress, user](std::int32_t sent, std::int32_t total) {
+            progress(user, sent, total);
+        };
+    }
+    const FlashPauses pauses =
+        options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
+    const FlashResult flashed = flashDevice(port, first, code.downloadFlags, events, stop, pauses);
+    return deliver(flashResult(flashed, code.byteCount()), result);
+}
+
+}  // namespace
+
+extern "C" {
+
+int quorvel_version(char* text, size_t size) { return giveText(QUORVEL_VERSION, text, size); }
+
+int quorvel_result_text(int status, int code, char* text, size_t size) {
+    return guarded(nullptr, [&] {
+        const int given = giveText(resultText(status, code), text, size);
+        return knownStatus(status) ? given : QUORVEL_STATUS_ARGUMENTS;
+    });
+}
+
+int quorvel_cancel_create(quorvel_cancel** token) {
+    if (token == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    *token = new (std::nothrow) quorvel_cancel;
+    return *token != nullptr ? QUORVEL_STATUS_OK : QUORVEL_STATUS_REFUSED;
+}
+
+int quorvel_cancel_request(quorvel_cancel* token) {
+    if (token == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    token->requested.store(true);
+    return QUORVEL_STATUS_OK;
+}
+
+int quorvel_cancel_reset(quorvel_cancel* token) {
+    if (token == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    token->requested.store(false);
+    return QUORVEL_STATUS_OK;
+}
+
+int quorvel_cancel_destroy(quorvel_cancel* token) {
+    delete token;
+    return QUORVEL_STATUS_OK;
+}
+
+int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* result) {
+    if (image != nullptr) *image = nullptr;
+    if (path == nullptr || image == nullptr) return wrongArgument(result, "no path or no image");
+    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(result, [&] {
+        CodeImage loaded = loadCodeImage(widePath(path));
+        const quorvel_result filled = imageResult(loaded);
+        if (loaded.outcome == ImageOutcome::Loaded) *image = new quorvel_image{std::move(loaded)};
+        return deliver(filled, result);
+    });
+}
+
+int quorvel_image_from_bytes(const void* data, size_t size, uint32_t address, quorvel_image** image,
+                             quorvel_result* result) {
+    if (image != nullptr) *image = nullptr;
+    if (image == nullptr || (data == nullptr && size > 0)) {
+        return wrongArgument(result, "no data or no image");
+    }
+    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+    if (size == 0)
+        return badImage(result, ImageOutcome::NoBytes, imageOutcomeText(ImageOutcome::NoBytes));
+    const std::uint64_t end = std::uint64_t{address} + size;
+    if (address < kCodeWindowStart || end > kCodeWindowEnd) {
+        return badImage(result, ImageOutcome::Incompatible,
+                        "the bytes from " + hexAddress(address) + " to " + hexAddress(end - 1) +
+                            " do not lie inside the CODE area (" + hexAddress(kCodeWindowStart) +
+                            " to " + hexAddress(kCodeWindowEnd - 1) + ")");
+    }
+    return guarded(result, [&] {
+        auto block = std::make_unique<ImageBlock>();
+        block->targetAddress = address;
+        block->byteCount = static_cast<std::int32_t>(size);
+        block->data = std::make_unique<std::uint8_t[]>(size);
+        std::memcpy(block->data.get(), data, size);
+        auto made = std::make_unique<quorvel_image>();
+        made->image.outcome = ImageOutcome::Loaded;
+        made->image.blocks.push_back(std::move(block));
+        made->image.downloadFlags = kCodeAreaFlags;
+        const int status = deliver(imageResult(made->image), result);
+        *image = made.release();
+        return status;
+    });
+}
+
+int quorvel_image_bytes(const quorvel_image* image, int64_t* bytes) {
+    if (image == nullptr || bytes == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    *bytes = image->image.byteCount();
+    return QUORVEL_STATUS_OK;
+}
+
+int quorvel_image_destroy(quorvel_image* image) {
+    delete image;
+    return QUORVEL_STATUS_OK;
+}
+
+int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count) {
+    if (count == nullptr || (capacity > 0 && ports == nullptr)) return QUORVEL_STATUS_ARGUMENTS;
+    // Entries are laid out at the caller's struct size, which a later
+    // library's layout may exceed.
+    const std::size_t stride = capacity > 0 ? ports[0].size : sizeof(quorvel_port);
+    if (stride < sizeof(quorvel_port)) return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(nullptr, [&] {
+        const std::vector<PortEntry> present = presentPorts();
+        *count = present.size();
+        for (std::size_t i = 0; i < std::min(capacity, present.size()); ++i) {
+            auto* entry =
+                reinterpret_cast<quorvel_port*>(reinterpret_cast<char*>(ports) + i * stride);
+            std::memset(entry, 0, sizeof *entry);
+            entry->size = stride;
+            copyText(present[i].name, entry->name, sizeof entry->name);
+            copyText(present[i].description, entry->description, sizeof entry->description);
+            copyText(present[i].usbId, entry->usb_id, sizeof entry->usb_id);
+            copyText(present[i].serialNumber, entry->serial_number, sizeof entry->serial_number);
+            copyText(present[i].location, entry->location, sizeof entry->location);
+            entry->latency_timer_ms = present[i].latencyTimerMs;
+        }
+        return QUORVEL_STATUS_OK;
+    });
+}
+
+int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* result) {
+    if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
+    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(result, [&] {
+        std::atomic<bool> neverStopped{false};
+        const std::atomic<bool>* stop = cancel != nullptr ? &cancel->requested : &neverStopped;
+        return deliver(identifyResult(identifyDevice(port, stop)), result);
+    });
+}
+
+int quorvel_flash(const char* port, const quorvel_image* image,
+                  const quorvel_flash_options* options, quorvel_result* result) {
+    return guarded(resultUsable(result) ? result : nullptr,
+                   [&] { return flashImage(port, image, options, result); });
+}
+
+}  // extern "C"

@@ -1,0 +1,12 @@
+// What a status and a transfer result code mean, for a person.
+#pragma once
+
+#include <string>
+
+// False for a status the library does not return.
+bool knownStatus(int status);
+
+// The status alone when `code` is 0 or means nothing under it; else what the
+// code means under that status, since a port's OS error can show as the same
+// number as a device's refusal.
+std::string resultText(int status, int code);
