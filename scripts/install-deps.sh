@@ -8,6 +8,7 @@ packages=(
     libcli11-dev nlohmann-json3-dev libserialport-dev libssl-dev
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils imagemagick fonts-nanum
+    python3-pytest python3-pip python3-venv
 )
 
 missing=()

@@ -1,0 +1,115 @@
+"""The quorvel package against simulated devices."""
+
+from __future__ import annotations
+
+import errno
+import fcntl
+import os
+import threading
+import time
+
+import pytest
+
+import quorvel
+
+IMAGE = bytes((i * 13 + 5) & 0xFF for i in range(20000))
+
+
+def strictly_rising(values: list) -> bool:
+    return all(earlier < later for earlier, later in zip(values, values[1:]))
+
+
+def test_flash_writes_the_image_and_progress_rises_to_the_total(device):
+    seen = []
+    result = quorvel.flash(device.port, quorvel.Image.from_bytes(IMAGE),
+                           progress=lambda sent, total: seen.append((sent, total)),
+                           pauses="simulator")
+    assert (result.ok, result.status, result.code, result.bytes) == (True, 0, 0, len(IMAGE))
+    assert result.device_after.startswith("boot v")
+    assert device.flash_equals(IMAGE)
+    sent = [sent for sent, _ in seen]
+    assert len(sent) > 1 and strictly_rising(sent) and sent[-1] == len(IMAGE)
+    assert {total for _, total in seen} == {len(IMAGE)}
+
+
+def test_four_boards_at_once_each_with_its_own_progress(start_device):
+    devices = [start_device("--start", "boot") for _ in range(4)]
+    ports = [device.port for device in devices]
+    seen = {port: [] for port in ports}
+    results = quorvel.flash_many(ports, quorvel.Image.from_bytes(IMAGE),
+                                 progress=lambda port, sent, total: seen[port].append(sent),
+                                 pauses="simulator")
+    assert [result.port for result in results] == ports
+    assert all(result.ok and result.bytes == len(IMAGE) for result in results)
+    for device in devices:
+        sent = seen[device.port]
+        assert strictly_rising(sent) and sent[-1] == len(IMAGE), device.port
+        assert device.flash_equals(IMAGE), device.port
+
+
+def test_a_cancel_from_another_thread_ends_the_flash_within_200_ms_and_frees_the_port(
+        start_device):
+    # Paced at 115 200 baud, the transfer would take about 6 s.
+    device = start_device("--start", "boot", "--baud", "115200")
+    cancel = threading.Event()
+    writing = threading.Event()
+    ended = {}
+
+    def flash():
+        try:
+            quorvel.flash(device.port, quorvel.Image.from_bytes(bytes(65536)),
+                          progress=lambda sent, total: writing.set(), cancel=cancel,
+                          pauses="simulator")
+        except quorvel.QuorvelError as error:
+            ended["error"] = error
+        ended["at"] = time.monotonic()
+
+    flashing = threading.Thread(target=flash)
+    flashing.start()
+    assert writing.wait(10)
+    cancelled_at = time.monotonic()
+    cancel.set()
+    flashing.join(5)
+    assert isinstance(ended.get("error"), quorvel.Cancelled)
+    assert ended["error"].status == 130
+    assert ended["at"] - cancelled_at < 0.2
+    assert quorvel.identify(device.port).startswith("boot v")
+
+
+@pytest.mark.parametrize("make_image", [
+    lambda folder: quorvel.Image.load(write(folder / "bad.hex", b":10000000FFFF\n")),
+    lambda folder: quorvel.Image.load(write(folder / "empty.bin", b"")),
+    lambda folder: quorvel.Image.load(write(folder / "large.bin", bytes(0x34001))),
+    lambda folder: quorvel.Image.from_bytes(b"\x01\x02", address=0x13BFFF),
+], ids=["bad-hex", "no-bytes", "too-large", "outside-code-area"])
+def test_a_bad_image_raises_image_error_before_any_port_is_opened(device, tmp_path, make_image):
+    before = device.transcript()
+    with pytest.raises(quorvel.ImageError) as raised:
+        quorvel.flash(device.port, make_image(tmp_path), pauses="simulator")
+    assert raised.value.status == 3
+    assert device.transcript() == before
+
+
+def test_a_serial_number_outside_the_image_raises_image_error_before_the_port_is_opened(device):
+    before = device.transcript()
+    with pytest.raises(quorvel.ImageError):
+        quorvel.flash(device.port, quorvel.Image.from_bytes(bytes(16)),
+                      serial=quorvel.Serial(number=7, address=0x108010), pauses="simulator")
+    assert device.transcript() == before
+
+
+def test_a_held_port_raises_port_in_use(device):
+    held = os.open(device.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        with pytest.raises(quorvel.PortInUse) as raised:
+            quorvel.flash(device.port, quorvel.Image.from_bytes(IMAGE), pauses="simulator")
+    finally:
+        os.close(held)
+    assert (raised.value.status, raised.value.os_error) == (4, errno.EBUSY)
+    assert isinstance(raised.value, quorvel.PortError)
+
+
+def write(path, data: bytes):
+    path.write_bytes(data)
+    return path
