@@ -144,7 +144,9 @@ static void check_refusals(void) {
     CHECK(quorvel_image_from_bytes(&byte, 2, 0x13BFFFu, &image, &result) == QUORVEL_STATUS_IMAGE);
     CHECK(result.outcome == QUORVEL_OUTCOME_BAD_IMAGE && image == NULL && result.detail[0] != '\0');
     CHECK(quorvel_image_from_bytes(&byte, 1, 0x13BFFFu, &image, &result) == QUORVEL_STATUS_OK);
-    CHECK(quorvel_image_load("no such file.bin", &image, &result) == QUORVEL_STATUS_IMAGE);
+    quorvel_image* missing = NULL;
+    CHECK(quorvel_image_load("no such file.bin", &missing, &result) == QUORVEL_STATUS_IMAGE);
+    CHECK(missing == NULL && result.outcome == QUORVEL_OUTCOME_BAD_IMAGE);
 
     /* Wrong arguments, and a result struct too small to be written. */
     CHECK(quorvel_flash(NULL, image, NULL, &result) == QUORVEL_STATUS_ARGUMENTS);
