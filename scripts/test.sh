@@ -6,6 +6,8 @@
 #                                           beside the other tests)
 #   scripts/test.sh PRESET [ctest options]  one preset, for instance
 #                                           scripts/test.sh windows -R gui_download
+# The linux preset's tests include the Python package's, under Debian's
+# pytest (ctest's python_quorvel), and the C API's program (capi_flash).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
