@@ -68,6 +68,8 @@ struct Operator {
     std::mutex mutex;
     std::condition_variable changed;
     int results = 0;  // results shown on this slot
+    Clock::time_point firstResult;
+    Clock::time_point lastResult;
 };
 
 }  // namespace
@@ -148,7 +150,8 @@ int main(int argc, char** argv) {
             (record["ok"] == true ? passed : failed) += 1;
             Operator& slot = operators[static_cast<std::size_t>(slotOf[record["port"]])];
             std::lock_guard<std::mutex> lock(slot.mutex);
-            ++slot.results;
+            if (slot.results++ == 0) slot.firstResult = Clock::now();
+            slot.lastResult = Clock::now();
             slot.changed.notify_all();
         }
         if (secondsSince(start) > runSeconds) {
