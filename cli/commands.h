@@ -1,4 +1,4 @@
-// The three commands. Each prints its results on standard output (text, or
+// The commands. Each prints its results on standard output (text, or
 // one JSON document) and returns the exit status.
 #pragma once
 
@@ -18,3 +18,6 @@ struct FlashOptions {
 };
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop);
+
+// Summarises a station's record log (JSON Lines), overall and per slot.
+int runReportCommand(const std::string& path, bool json);
