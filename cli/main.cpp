@@ -81,6 +81,11 @@ int runCommandLine(std::vector<std::string>& arguments) {
                      "Image file: raw binary (.bin) or Intel HEX (.hex)")
         ->required();
 
+    std::string reportPath;
+    CLI::App* report = app.add_subcommand("report", "Summarise a station's record log");
+    report->add_option("FILE", reportPath, "The station's log (JSON Lines)")->required();
+    report->add_flag("--json", json, "Print one JSON document");
+
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& error) {
@@ -94,6 +99,7 @@ int runCommandLine(std::vector<std::string>& arguments) {
     setOnInterrupt(stop);
 
     if (*ports) return runPortsCommand(json);
+    if (*report) return runReportCommand(reportPath, json);
     if (*info) {
         if (const int status = checkPortName(infoPort, json)) return status;
         return runInfoCommand(infoPort, json, stop);
