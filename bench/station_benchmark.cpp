@@ -118,17 +118,20 @@ int main(int argc, char** argv) {
             std::mt19937 random(1234u + static_cast<unsigned>(slot));
             std::uniform_real_distribution<double> swapTime(3.0, 8.0);
             int seen = 0;
+            Clock::time_point resultSeen = Clock::now();
             for (bool first = true; running; first = false) {
                 const double swap = swapTime(random);
-                if (!first) swaps[slot].push_back(swap);
                 std::this_thread::sleep_for(std::chrono::duration<double>(first ? swap / 2 : swap));
                 if (!running || secondsSince(start) > runSeconds) break;
                 devices[slot]->control("place boot");
+                // The operator's whole swap: from seeing the result to the next board in place.
+                if (!first) swaps[slot].push_back(secondsSince(resultSeen));
                 std::unique_lock<std::mutex> lock(operators[slot].mutex);
                 operators[slot].changed.wait(
                     lock, [&] { return !running || operators[slot].results > seen; });
                 seen = operators[slot].results;
                 lock.unlock();
+                resultSeen = Clock::now();
                 devices[slot]->control("remove");
             }
         });

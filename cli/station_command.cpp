@@ -33,7 +33,7 @@ namespace {
 // How often an empty slot looks for a board, and how often a finished one
 // looks whether its board is still there. Removal needs two silent probes at
 // least this far apart.
-constexpr std::uint32_t kArmedProbeIntervalMs = 250;
+constexpr std::uint32_t kArmedProbeIntervalMs = 100;
 constexpr std::uint32_t kRemovalProbeIntervalMs = 1000;
 constexpr std::uint32_t kCoordinatorSliceMs = 100;
 constexpr std::uint32_t kBoardTickMs = 1000;
