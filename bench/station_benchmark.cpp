@@ -68,6 +68,8 @@ struct Operator {
     std::mutex mutex;
     std::condition_variable changed;
     int results = 0;  // results shown on this slot
+    Clock::time_point firstResult;
+    Clock::time_point lastResult;
 };
 
 }  // namespace
@@ -116,17 +118,20 @@ int main(int argc, char** argv) {
             std::mt19937 random(1234u + static_cast<unsigned>(slot));
             std::uniform_real_distribution<double> swapTime(3.0, 8.0);
             int seen = 0;
+            Clock::time_point resultSeen = Clock::now();
             for (bool first = true; running; first = false) {
                 const double swap = swapTime(random);
-                if (!first) swaps[slot].push_back(swap);
                 std::this_thread::sleep_for(std::chrono::duration<double>(first ? swap / 2 : swap));
                 if (!running || secondsSince(start) > runSeconds) break;
                 devices[slot]->control("place boot");
+                // The operator's whole swap: from seeing the result to the next board in place.
+                if (!first) swaps[slot].push_back(secondsSince(resultSeen));
                 std::unique_lock<std::mutex> lock(operators[slot].mutex);
                 operators[slot].changed.wait(
                     lock, [&] { return !running || operators[slot].results > seen; });
                 seen = operators[slot].results;
                 lock.unlock();
+                resultSeen = Clock::now();
                 devices[slot]->control("remove");
             }
         });
@@ -148,7 +153,8 @@ int main(int argc, char** argv) {
             (record["ok"] == true ? passed : failed) += 1;
             Operator& slot = operators[static_cast<std::size_t>(slotOf[record["port"]])];
             std::lock_guard<std::mutex> lock(slot.mutex);
-            ++slot.results;
+            if (slot.results++ == 0) slot.firstResult = Clock::now();
+            slot.lastResult = Clock::now();
             slot.changed.notify_all();
         }
         if (secondsSince(start) > runSeconds) {

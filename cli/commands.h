@@ -35,3 +35,6 @@ struct StationOptions {
 // Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
 // finish; twice aborts them.
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt);
+
+// Summarises a station's record log (JSON Lines), overall and per slot.
+int runReportCommand(const std::string& path, bool json);

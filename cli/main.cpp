@@ -136,6 +136,11 @@ int runCommandLine(std::vector<std::string>& arguments) {
     station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
         ->required();
 
+    std::string reportPath;
+    CLI::App* report = app.add_subcommand("report", "Summarise a station's record log");
+    report->add_option("FILE", reportPath, "The station's log (JSON Lines)")->required();
+    report->add_flag("--json", json, "Print one JSON document");
+
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
     } catch (const CLI::ParseError& error) {
@@ -149,6 +154,7 @@ int runCommandLine(std::vector<std::string>& arguments) {
     setOnInterrupt(stop);
 
     if (*ports) return runPortsCommand(json);
+    if (*report) return runReportCommand(reportPath, json);
     if (*info) {
         if (const int status = checkPortName(infoPort, json)) return status;
         return runInfoCommand(infoPort, json, stop);

@@ -60,18 +60,17 @@ std::string StationBoard::render(const Slot& slot) const {
     return line;
 }
 
-void StationBoard::printAbove(const std::string& text) {
+void StationBoard::printAbove(const std::string& text, std::FILE* stream) {
     if (style_ == Style::InPlace && drawnRows_ > 0) {
         // The text takes the board's place and the board is drawn anew under it.
         std::fprintf(out_, "\x1b[%zuA\r\x1b[J", drawnRows_);
+        std::fflush(out_);
         drawnRows_ = 0;
     }
-    std::fprintf(out_, "%s\n", text.c_str());
-    if (style_ == Style::InPlace) {
-        redraw();
-    } else {
-        std::fflush(out_);
-    }
+    std::FILE* to = stream != nullptr ? stream : out_;
+    std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
+    redraw();
 }
 
 void StationBoard::redraw() {
@@ -126,9 +125,9 @@ void StationBoard::totals(int passed, int failed, const std::string& remark) {
     }
 }
 
-void StationBoard::note(const std::string& text) {
+void StationBoard::note(const std::string& text, std::FILE* stream) {
     std::lock_guard<std::mutex> lock(mutex_);
-    printAbove(text);
+    printAbove(text, stream);
 }
 
 void StationBoard::tick() {

@@ -29,8 +29,9 @@ class StationBoard {
     void percent(std::size_t index, int percent);
     // The header's counts, and a remark after them ("stopping: ...").
     void totals(int passed, int failed, const std::string& remark);
-    // A line printed above the board.
-    void note(const std::string& text);
+    // A line printed above the board, on `stream` (standard output, say, when
+    // it shows on the same terminal) or on the board's own.
+    void note(const std::string& text, std::FILE* stream = nullptr);
     // Redraws for the run time; call it now and then.
     void tick();
     // The summary: the header's figures on one line.
@@ -47,8 +48,8 @@ class StationBoard {
     static void traceAbove(const std::string& line, void* board);
     std::string header() const;
     std::string render(const Slot& slot) const;
-    void printAbove(const std::string& text);  // with the lock held
-    void redraw();                             // with the lock held
+    void printAbove(const std::string& text, std::FILE* stream = nullptr);  // with the lock held
+    void redraw();                                                          // with the lock held
 
     std::mutex mutex_;
     std::vector<Slot> slots_;

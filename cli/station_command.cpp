@@ -33,7 +33,7 @@ namespace {
 // How often an empty slot looks for a board, and how often a finished one
 // looks whether its board is still there. Removal needs two silent probes at
 // least this far apart.
-constexpr std::uint32_t kArmedProbeIntervalMs = 250;
+constexpr std::uint32_t kArmedProbeIntervalMs = 100;
 constexpr std::uint32_t kRemovalProbeIntervalMs = 1000;
 constexpr std::uint32_t kCoordinatorSliceMs = 100;
 constexpr std::uint32_t kBoardTickMs = 1000;
@@ -290,14 +290,14 @@ void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
         }
     }
     if (logged) {
-        if (options_.json) {
-            std::printf("%s\n", line.c_str());
-        } else {
-            std::printf("unit %d attempt %d%s: %s\n", unit.number, attemptNumber,
-                        unit.serial ? (" serial " + std::to_string(*unit.serial)).c_str() : "",
-                        resultLine(port, result).c_str());
-        }
-        std::fflush(stdout);
+        // Through the board: standard output may show on the same terminal.
+        board_.note(options_.json ? line
+                                  : "unit " + std::to_string(unit.number) + " attempt " +
+                                        std::to_string(attemptNumber) +
+                                        (unit.serial ? " serial " + std::to_string(*unit.serial)
+                                                     : std::string()) +
+                                        ": " + resultLine(port, result),
+                    stdout);
     } else {
         board_.note("not in the log: " + line);
     }
@@ -334,10 +334,12 @@ void Station::slotLoop(std::size_t index) {
     PresenceProbe probe(options_.ports[index], &slots_[index].stop);
     while (waitForBoard(index, probe)) {
         flashUnit(index, probe);
-        if (slots_[index].stop.load()) break;
+        // Once the station stops, the last verdict stays on the board.
+        if (slots_[index].stop.load()) return;
         waitForRemoval(index, probe);
+        if (armingStopped()) return;
     }
-    board_.slot(index, slots_[index].stop.load() ? "aborted" : "stopped", "");
+    board_.slot(index, "stopped", "");
 }
 
 int Station::run(std::atomic<bool>& interrupt) {
@@ -350,7 +352,7 @@ int Station::run(std::atomic<bool>& interrupt) {
     for (;;) {
         if (interrupt.exchange(false)) {
             if (++interrupts == 1) {
-                stopArming("stopping: the boards in flight finish (Ctrl-C again aborts them)");
+                stopArming("stopping; Ctrl-C again aborts");
             } else {
                 board_.note("quorvel-cli: aborting the boards in flight");
                 for (Slot& slot : slots_) slot.stop = true;

@@ -21,7 +21,7 @@ enum class Presence {
 
 // How long a probe waits for each of its two replies: a device answers within
 // milliseconds, so a board placed on a slot is found within a probe interval.
-constexpr std::uint32_t kProbeReplyLimitMs = 150;
+constexpr std::uint32_t kProbeReplyLimitMs = 80;
 
 class PresenceProbe {
   public:

@@ -47,6 +47,12 @@ bool configure(int fd) {
 // of a reply trickling in at the line rate, go straight to poll.
 constexpr std::chrono::microseconds kSpinBeforeWait{200};
 
+std::int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 // A raw tty read with nothing to give returns 0 (or fails with EAGAIN).
@@ -105,13 +111,17 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
     const std::uint32_t wanted = count;
     count = 0;
     ssize_t received = read(fd, buffer, wanted);
-    if (waitMs > 0 && port->replyDue && nothingYet(received)) {
+    const bool replyDue = port->replyDue;
+    port->replyDue = false;
+    if (waitMs > 0 && replyDue && nothingYet(received) && port->repliesWithinSpin) {
         const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeWait;
         do {
             received = read(fd, buffer, wanted);
         } while (nothingYet(received) && std::chrono::steady_clock::now() < spinEnd);
+        // A reply that did not come within the spin will not next time either:
+        // spinning would only burn the processor on every packet.
+        if (nothingYet(received)) port->repliesWithinSpin = false;
     }
-    port->replyDue = false;
     if (received < 0 && !wouldBlock(errno)) return errno;
     if (received <= 0) {
         // Nothing yet: wait for the first byte. A raw tty read returns 0 both
@@ -123,6 +133,10 @@ int readBytes(SerialPort* port, void* buffer, std::uint32_t& count, std::uint32_
         received = read(fd, buffer, wanted);
         if (received < 0) return wouldBlock(errno) ? 0 : errno;
         if (received == 0) return (state.revents & (POLLHUP | POLLERR)) != 0 ? EIO : 0;
+        // A reply that came quickly after all: spinning pays again.
+        if (replyDue && steadyNanos() - port->writtenAtNs < kSpinBeforeWait.count() * 1000) {
+            port->repliesWithinSpin = true;
+        }
     }
     count = static_cast<std::uint32_t>(received);
     traceBytes(kReadTracePrefix, buffer, count);
@@ -147,6 +161,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     if (taken > 0) {
         count = static_cast<std::uint32_t>(taken);
         port->replyDue = true;
+        port->writtenAtNs = steadyNanos();
         traceBytes(kWriteTracePrefix, data, count);
     }
     return 0;

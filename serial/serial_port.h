@@ -31,6 +31,10 @@ struct SerialPort {
     std::uint32_t readWaitMs = 0;  // the wait for a first byte that the port's time-outs hold
     int openError = 0;             // OS error code of the failed open; 0 while open
     bool replyDue = false;         // written to, and not read from since
+    // POSIX: the device's last reply came within the short spin after a write,
+    // so spinning pays; a device behind a real line never answers that fast.
+    bool repliesWithinSpin = true;
+    std::int64_t writtenAtNs = 0;  // when the last write went out, on a steady clock
     std::string path;              // device path the record was opened by; empty for a port number
 };
 

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The station through quorvel-cli.exe on the Wine COM port that
+# scripts/with-device.sh serves: one slot, one board placed on it (the device
+# starts without one), flashed with a serial number, its record in the log.
+#   wine_station.sh <quorvel-cli.exe>
+set -u
+cli=$1
+work=$(mktemp -d /tmp/quorvel-cli-wine-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+head -c 20000 /dev/urandom >"$work/image.bin"
+echo 500 >"$work/serial.txt"
+win() { echo "Z:${1//\//\\}"; }
+
+wine "$cli" station --no-progress --limit 1 --log "$(win "$work/station.log")" \
+    --serial-at 0x108000 --serial-file "$(win "$work/serial.txt")" \
+    --port "COM$QUORVEL_DEVICE_COM" "$(win "$work/image.bin")" \
+    >"$work/out.txt" 2>"$work/err.txt" </dev/null &
+pid=$!
+echo "place boot" >"$QUORVEL_DEVICE_DIR/control"
+for _ in $(seq 1 600); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+wait "$pid"
+status=$?
+fail() { echo "$1" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1; }
+[ $status -eq 0 ] || fail "quorvel-cli.exe station ended with status $status"
+[ "$(wc -l <"$work/station.log")" -eq 1 ] || fail "the log does not hold one record"
+grep -q '"ok":true' "$work/station.log" || fail "the record is not a pass"
+grep -q '"serial":500' "$work/station.log" || fail "the record has no serial 500"
+grep -q '"image_sha256":"[0-9a-f]\{64\}"' "$work/station.log" || fail "no image SHA-256"
+[ "$(tr -d '\r\n' <"$work/serial.txt")" = 501 ] || fail "the serial file was not advanced"
+# The board's flash: the image with the serial number (little-endian 500) at its start.
+printf '\xf4\x01\x00\x00' >"$work/expected.bin"
+tail -c +5 "$work/image.bin" >>"$work/expected.bin"
+for _ in $(seq 1 50); do
+    cmp -s "$QUORVEL_DEVICE_DIR/flash.bin.2" "$work/expected.bin" && exit 0
+    sleep 0.1
+done
+fail "the board's flash is not the image with its serial number"
