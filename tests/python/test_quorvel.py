@@ -117,6 +117,12 @@ def test_a_held_port_raises_port_in_use(device):
     assert isinstance(raised.value, quorvel.PortError)
 
 
+def test_ports_lists_the_simulated_board_by_its_com_name(device, monkeypatch):
+    monkeypatch.setenv("QUORVEL_PORT_DIR", str(device.folder))
+    assert "COM5" in [port.name for port in quorvel.ports()]
+    assert quorvel.identify("COM5").startswith("boot v")
+
+
 def write(path, data: bytes):
     path.write_bytes(data)
     return path
