@@ -60,20 +60,28 @@ int badImage(quorvel_result* result, ImageOutcome outcome, const std::string& de
                    result);
 }
 
-// Runs `body`, turning an exception into a status.
+int internalError(quorvel_result* result, const char* what) noexcept {
+    try {
+        if (resultUsable(result)) {
+            deliver(refusedResult(QUORVEL_STATUS_REFUSED, QUORVEL_OUTCOME_INTERNAL_ERROR,
+                                  "internal error", std::string("the library failed: ") + what),
+                    result);
+        }
+    } catch (...) {
+    }
+    return QUORVEL_STATUS_REFUSED;
+}
+
+// Runs an entry point's body, turning an exception into a status.
 template <typename Body>
-int guarded(quorvel_result* result, Body body) {
-    std::string what = "unknown failure";
+int guarded(quorvel_result* result, Body body) noexcept {
     try {
         return body();
     } catch (const std::exception& failure) {
-        what = failure.what();
+        return internalError(result, failure.what());
     } catch (...) {
+        return internalError(result, "unknown failure");
     }
-    if (!resultUsable(result)) return QUORVEL_STATUS_REFUSED;
-    return deliver(refusedResult(QUORVEL_STATUS_REFUSED, QUORVEL_OUTCOME_INTERNAL_ERROR,
-                                 "internal error", "the library failed: " + what),
-                   result);
 }
 
 // Writes `text` into the caller's buffer; ARGUMENTS when it had to be cut.
@@ -173,7 +181,9 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
 
 extern "C" {
 
-int quorvel_version(char* text, size_t size) { return giveText(QUORVEL_VERSION, text, size); }
+int quorvel_version(char* text, size_t size) {
+    return guarded(nullptr, [&] { return giveText(QUORVEL_VERSION, text, size); });
+}
 
 int quorvel_result_text(int status, int code, char* text, size_t size) {
     return guarded(nullptr, [&] {
@@ -206,10 +216,11 @@ int quorvel_cancel_destroy(quorvel_cancel* token) {
 }
 
 int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* result) {
-    if (image != nullptr) *image = nullptr;
-    if (path == nullptr || image == nullptr) return wrongArgument(result, "no path or no image");
-    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
     return guarded(result, [&] {
+        if (image != nullptr) *image = nullptr;
+        if (path == nullptr || image == nullptr)
+            return wrongArgument(result, "no path or no image");
+        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
         CodeImage loaded = loadCodeImage(widePath(path));
         const quorvel_result filled = imageResult(loaded);
         if (loaded.outcome == ImageOutcome::Loaded) *image = new quorvel_image{std::move(loaded)};
@@ -219,21 +230,23 @@ int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* 
 
 int quorvel_image_from_bytes(const void* data, size_t size, uint32_t address, quorvel_image** image,
                              quorvel_result* result) {
-    if (image != nullptr) *image = nullptr;
-    if (image == nullptr || (data == nullptr && size > 0)) {
-        return wrongArgument(result, "no data or no image");
-    }
-    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-    if (size == 0)
-        return badImage(result, ImageOutcome::NoBytes, imageOutcomeText(ImageOutcome::NoBytes));
-    const std::uint64_t end = std::uint64_t{address} + size;
-    if (address < kCodeWindowStart || end > kCodeWindowEnd) {
-        return badImage(result, ImageOutcome::Incompatible,
-                        "the bytes from " + hexAddress(address) + " to " + hexAddress(end - 1) +
-                            " do not lie inside the CODE area (" + hexAddress(kCodeWindowStart) +
-                            " to " + hexAddress(kCodeWindowEnd - 1) + ")");
-    }
     return guarded(result, [&] {
+        if (image != nullptr) *image = nullptr;
+        if (image == nullptr || (data == nullptr && size > 0)) {
+            return wrongArgument(result, "no data or no image");
+        }
+        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+        if (size == 0) {
+            return badImage(result, ImageOutcome::NoBytes, imageOutcomeText(ImageOutcome::NoBytes));
+        }
+        const std::uint64_t end = std::uint64_t{address} + size;
+        if (address < kCodeWindowStart || end > kCodeWindowEnd) {
+            return badImage(result, ImageOutcome::Incompatible,
+                            "the bytes from " + hexAddress(address) + " to " + hexAddress(end - 1) +
+                                " do not lie inside the CODE area (" +
+                                hexAddress(kCodeWindowStart) + " to " +
+                                hexAddress(kCodeWindowEnd - 1) + ")");
+        }
         auto block = std::make_unique<ImageBlock>();
         block->targetAddress = address;
         block->byteCount = static_cast<std::int32_t>(size);
@@ -286,9 +299,9 @@ int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count) {
 }
 
 int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* result) {
-    if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
-    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
     return guarded(result, [&] {
+        if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
+        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
         std::atomic<bool> neverStopped{false};
         const std::atomic<bool>* stop = cancel != nullptr ? &cancel->requested : &neverStopped;
         return deliver(identifyResult(identifyDevice(port, stop)), result);
@@ -297,8 +310,7 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
 
 int quorvel_flash(const char* port, const quorvel_image* image,
                   const quorvel_flash_options* options, quorvel_result* result) {
-    return guarded(resultUsable(result) ? result : nullptr,
-                   [&] { return flashImage(port, image, options, result); });
+    return guarded(result, [&] { return flashImage(port, image, options, result); });
 }
 
 }  // extern "C"
