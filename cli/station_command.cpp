@@ -134,7 +134,8 @@ class Station {
     int failed_ = 0;
     int inFlight_ = 0;
     bool armingStopped_ = false;
-    bool recordsFailed_ = false;  // the log or the serial-number file cannot be written
+    bool logFailed_ = false;      // the log cannot be written
+    bool serialsFailed_ = false;  // the serial-number file cannot be used
     std::string remark_;
 
     StationBoard& board_;
@@ -234,7 +235,7 @@ FlashResult Station::attempt(std::size_t index, Unit& unit) {
             if (!takeSerialNumber(options_.serialFile, number, error)) {
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    recordsFailed_ = true;
+                    serialsFailed_ = true;
                 }
                 board_.note("quorvel-cli: the serial-number file " + options_.serialFile +
                             " cannot be used: " + error + "; no board starts any more");
@@ -276,12 +277,12 @@ void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
     std::lock_guard<std::mutex> lock(mutex_);
     // On disk before it is shown: a result on the screen is always in the log.
     bool logged = log_ == nullptr;
-    if (!logged && !recordsFailed_) {
+    if (!logged && !logFailed_) {
         int osError = 0;
         std::string error;
         logged = log_->append(line, osError, error);
         if (!logged) {
-            recordsFailed_ = true;
+            logFailed_ = true;
             armingStopped_ = true;
             remark_ = "stopping: the log cannot be written";
             board_.note("quorvel-cli: the log " + options_.logPath +
@@ -371,7 +372,7 @@ int Station::run(std::atomic<bool>& interrupt) {
     for (std::thread& thread : threads) thread.join();
     std::fprintf(stderr, "station: %s\n", board_.summary().c_str());
     if (interrupts >= 2) return kExitInterrupted;
-    return recordsFailed_ ? kExitRecordsLost : kExitSuccess;
+    return logFailed_ || serialsFailed_ ? kExitRecordsLost : kExitSuccess;
 }
 
 }  // namespace
