@@ -35,6 +35,9 @@ void setOnInterrupt(std::atomic<bool>& flag);
 // it may.
 void interruptHandled();
 
+// The system's text for an error code (errno, or GetLastError on Windows).
+std::string systemErrorText(unsigned long code);
+
 // The machine's name, for the records of a station.
 std::string hostName();
 
