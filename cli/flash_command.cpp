@@ -11,6 +11,7 @@
 #include "flashing/flash_job.h"
 #include "flashing/messages.h"
 #include "image/code_image.h"
+#include "serial/port_listing.h"
 
 namespace {
 
@@ -46,20 +47,46 @@ double bytesPerSecond(const FlashResult& result) {
     return result.transferSeconds > 0 ? result.sentBytes / result.transferSeconds : 0;
 }
 
-Json describePort(const std::string& port, const FlashResult& result) {
+// What a port name stood for the last time its port was open (or, for a port
+// that never opened, after the job): the device it resolved to and the
+// adapter's entry in the port listing.
+struct PortFacts {
+    bool known = false;
+    std::string device;  // empty when a usb: name resolved to nothing
+    ListedPort adapter;
+};
+
+PortFacts lookUpPort(const std::string& port) {
+    PortFacts facts;
+    facts.known = true;
+    const std::vector<ListedPort> listing = listPorts();
+    std::string error;
+    if (!resolvePortName(port, listing, facts.device, error)) return facts;
+    if (const ListedPort* entry = findListedPort(facts.device, listing)) facts.adapter = *entry;
+    return facts;
+}
+
+Json describePort(const std::string& port, const PortFacts& facts, const FlashResult& result) {
     const bool ok = result.outcome == PortOutcome::Done;
-    return {{"port", port},
-            {"ok", ok},
-            {"code", result.code()},
-            {"os_error", result.osError},
-            {"message", result.message},
-            {"device_before", describeDevice(result.before)},
-            {"device_after", describeDevice(result.after)},
-            {"bytes", result.sentBytes},
-            {"seconds", result.transferSeconds},
-            {"bytes_per_second", bytesPerSecond(result)},
-            {"status", exitStatusFor(result.outcome)},
-            {"detail", failureDetail(result)}};
+    Json described = {{"port", port},
+                      {"device", facts.device.empty() ? Json() : Json(facts.device)}};
+    if (isUsbPortName(port)) {
+        described["usb_id"] = facts.adapter.usbId;
+        described["serial_number"] = facts.adapter.serialNumber;
+    }
+    const Json outcome = {{"ok", ok},
+                          {"code", result.code()},
+                          {"os_error", result.osError},
+                          {"message", result.message},
+                          {"device_before", describeDevice(result.before)},
+                          {"device_after", describeDevice(result.after)},
+                          {"bytes", result.sentBytes},
+                          {"seconds", result.transferSeconds},
+                          {"bytes_per_second", bytesPerSecond(result)},
+                          {"status", exitStatusFor(result.outcome)},
+                          {"detail", failureDetail(result)}};
+    described.update(outcome);
+    return described;
 }
 
 std::string resultLine(const std::string& port, const FlashResult& result) {
@@ -99,10 +126,19 @@ const char* stepText(FlashStep step) {
 }
 
 FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
-                         ProgressBoard& board, const std::atomic<bool>& stop) {
+                         ProgressBoard& board, PortFacts& facts, const std::atomic<bool>& stop) {
     FlashEvents events;
-    events.step = [&board, index](FlashStep step) {
-        if (step == FlashStep::Transferring) board.transferStarted(index);
+    events.step = [&board, &facts, &port, index](FlashStep step) {
+        // The port is open at these steps: a usb: name has just been resolved,
+        // and Linux's low-latency mode is on, which the adapter's timer shows.
+        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
+            facts = lookUpPort(port);
+        }
+        if (step == FlashStep::Transferring) {
+            const std::string warning = latencyWarning(facts.adapter);
+            if (!warning.empty()) board.note(index, warning);
+            board.transferStarted(index);
+        }
         board.state(index, stepText(step));
     };
     events.log = [&board, index](const std::string& line) { board.note(index, singleLine(line)); };
@@ -148,11 +184,13 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
                         inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
                         stderr);
     std::vector<FlashResult> results(options.ports.size());
+    std::vector<PortFacts> facts(options.ports.size());
     {
         std::vector<std::thread> workers;
         for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            workers.emplace_back(
-                [&, i] { results[i] = flashOnePort(options.ports[i], i, image, board, stop); });
+            workers.emplace_back([&, i] {
+                results[i] = flashOnePort(options.ports[i], i, image, board, facts[i], stop);
+            });
         }
         for (std::thread& worker : workers) worker.join();
     }
@@ -168,7 +206,8 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     if (options.json) {
         Json ports = Json::array();
         for (std::size_t i = 0; i < results.size(); ++i) {
-            ports.push_back(describePort(options.ports[i], results[i]));
+            if (!facts[i].known) facts[i] = lookUpPort(options.ports[i]);
+            ports.push_back(describePort(options.ports[i], facts[i], results[i]));
         }
         const Json document = {{"image", describeImage(options.imagePath, image)},
                                {"ports", ports}};

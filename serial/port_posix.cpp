@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -152,7 +153,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     return 0;
 }
 
-std::string portIdentity(const std::string& name) {
+std::string devicePortIdentity(const std::string& name) {
     std::int32_t number = 0;
     const bool comName = comPortNumber(name, number);
     struct stat target {};
@@ -170,6 +171,8 @@ std::string portIdentity(const std::string& name) {
 }
 
 bool portInUse(int openError) { return openError == EBUSY; }
+
+int absentPortError() { return ENOENT; }
 
 std::string portErrorText(int error) { return std::strerror(error); }
 
