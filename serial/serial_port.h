@@ -37,7 +37,8 @@ struct SerialPort {
     // The name createPortNamed was given ("usb:A1B2C3D4", "COM5", a path); a
     // re-open opens it again, so a usb: name is resolved anew each time.
     std::string name;
-    ListedPort adapter;  // for a usb: name, the listing's entry it resolved to
+    ListedPort adapter;            // for a usb: name, the listing's entry it resolved to
+    bool lowLatencyAdded = false;  // the open put the line in low-latency mode; the close undoes it
 };
 
 // Names "COM" + decimal number, ascending by number.

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -272,6 +273,25 @@ TEST_F(PtyPortTest, NamesOfOnePortShareAnIdentity) {
     // Names that lead nowhere stand for themselves; COM names in any spelling.
     EXPECT_EQ(portIdentity("/dev/quorvel-no-such-port"), "/dev/quorvel-no-such-port");
     EXPECT_EQ(portIdentity("com9"), portIdentity("COM09"));
+}
+
+TEST_F(PtyPortTest, LowLatencyIsRefusedByAPtyWithoutAWarningOrAnError) {
+    serial_struct settings{};
+    ASSERT_NE(ioctl(slave_, TIOCGSERIAL, &settings), 0);  // a pty has no such settings
+
+    std::vector<std::wstring> trace;
+    setDebugOutputHook(
+        [](const std::wstring& line, void* sink) {
+            static_cast<std::vector<std::wstring>*>(sink)->push_back(line);
+        },
+        &trace);
+    SerialPort* port = createPortAtPath(slaveName_);
+    setDebugOutputHook(nullptr, nullptr);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->openError, 0);
+    EXPECT_FALSE(port->lowLatencyAdded);
+    EXPECT_TRUE(trace.empty());
+    closePort(port);
 }
 
 // The adapters the listing shows, as a test plays them.
