@@ -108,15 +108,16 @@ const ListedPort* findListedPort(const std::string& name, const std::vector<List
     std::string device;
     std::string error;
     if (!resolvePortName(name, listing, device, error)) return nullptr;
-    for (const ListedPort& port : listing) {
-        if (port.name == device) return &port;
-    }
-    // Another name of a listed port: a by-id link, \\.\COM5, com05.
+    // The name itself or another name of the port (a by-id link, \\.\COM5,
+    // com05); of several entries for one port (a comN link of
+    // QUORVEL_PORT_DIR and the device it leads to), the one with USB facts.
     const std::string identity = devicePortIdentity(device);
+    const ListedPort* found = nullptr;
     for (const ListedPort& port : listing) {
-        if (devicePortIdentity(port.name) == identity) return &port;
+        if (port.name != device && devicePortIdentity(port.name) != identity) continue;
+        if (found == nullptr || (found->usbId.empty() && !port.usbId.empty())) found = &port;
     }
-    return nullptr;
+    return found;
 }
 
 PortNameCheck portNameCheck(const std::string& name, std::string& error) {
