@@ -1,6 +1,6 @@
 // Windows: arguments come from the wide command line; Ctrl-C and the closing
-// console window through the console control handler; the ports are the
-// dialog's list; the byte trace goes to the debugger output.
+// console window through the console control handler; the byte trace goes to
+// the debugger output.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <io.h>
@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "cli/system.h"
-#include "serial/serial_port.h"
 
 namespace {
 
@@ -99,16 +98,6 @@ void interruptHandled() {
 
 // COMn and \\.\COMn are the system's own names.
 std::string portNameProblem(const std::string&) { return std::string(); }
-
-std::vector<ListedPort> listSerialPorts() {
-    std::vector<ListedPort> ports;
-    for (const std::wstring& name : enumeratePorts()) {
-        ListedPort port;
-        port.name = toUtf8(name.c_str());
-        ports.push_back(port);
-    }
-    return ports;
-}
 
 std::string hostName() {
     wchar_t name[256] = {};
