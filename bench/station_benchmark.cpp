@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
 
     // The single-board cycle: one board in its boot loader, flashed alone.
     double singleCycle = 0;
+    double singleTransfer = 0;
     {
         std::vector<std::string> options{"--start", "boot"};
         options.insert(options.end(), kPacedBoot.begin(), kPacedBoot.end());
@@ -142,8 +143,9 @@ int main(int argc, char** argv) {
     std::size_t parsed = 0;
     int passed = 0;
     int failed = 0;
+    double transferSum = 0;
     while (secondsSince(start) < runSeconds + 40) {
-        station.waitForError("\x01never\x01", 100);  // collects output for 100 ms
+        station.waitForError("\x01never\x01", 20);  // collects output for 20 ms
         const std::string& out = station.soFar().out;
         for (std::size_t end; (end = out.find('\n', parsed)) != std::string::npos;
              parsed = end + 1) {
@@ -151,6 +153,7 @@ int main(int argc, char** argv) {
                 nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
             if (!record.is_object()) continue;
             (record["ok"] == true ? passed : failed) += 1;
+            transferSum += record["seconds"].get<double>();
             Operator& slot = operators[static_cast<std::size_t>(slotOf[record["port"]])];
             std::lock_guard<std::mutex> lock(slot.mutex);
             if (slot.results++ == 0) slot.firstResult = Clock::now();
@@ -191,6 +194,8 @@ int main(int argc, char** argv) {
                 elapsed, kImageBytes);
     std::printf("  boards: %d passed, %d failed; single-board cycle %.2f s; mean swap %.2f s\n",
                 passed, failed, singleCycle, meanSwap);
+    std::printf("  transfer: %.2f s alone, %.2f s on average in the station\n", singleTransfer,
+                transferSum / std::max(passed + failed, 1));
     std::printf("  boards per hour per slot: %.1f, ideal %.1f: %.3f x the ideal\n", actualPerSlot,
                 idealPerSlot, actualPerSlot / idealPerSlot);
     std::printf(

@@ -12,6 +12,7 @@
 #include "flashing/flash_job.h"
 #include "flashing/messages.h"
 #include "image/code_image.h"
+#include "serial/port_listing.h"
 
 namespace {
 
@@ -22,10 +23,19 @@ std::string joinPorts(const std::vector<std::string>& ports) {
 }
 
 FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
-                         ProgressBoard& board, const std::atomic<bool>& stop) {
+                         ProgressBoard& board, PortFacts& facts, const std::atomic<bool>& stop) {
     FlashEvents events;
-    events.step = [&board, index](FlashStep step) {
-        if (step == FlashStep::Transferring) board.transferStarted(index);
+    events.step = [&board, &facts, &port, index](FlashStep step) {
+        // The port is open at these steps: a usb: name has just been resolved,
+        // and Linux's low-latency mode is on, which the adapter's timer shows.
+        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
+            facts = lookUpPort(port);
+        }
+        if (step == FlashStep::Transferring) {
+            const std::string warning = latencyWarning(facts.adapter);
+            if (!warning.empty()) board.note(index, warning);
+            board.transferStarted(index);
+        }
         board.state(index, stepText(step));
     };
     events.log = [&board, index](const std::string& line) { board.note(index, singleLine(line)); };
@@ -70,11 +80,13 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
                         inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
                         stderr);
     std::vector<FlashResult> results(options.ports.size());
+    std::vector<PortFacts> facts(options.ports.size());
     {
         std::vector<std::thread> workers;
         for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            workers.emplace_back(
-                [&, i] { results[i] = flashOnePort(options.ports[i], i, image, board, stop); });
+            workers.emplace_back([&, i] {
+                results[i] = flashOnePort(options.ports[i], i, image, board, facts[i], stop);
+            });
         }
         for (std::thread& worker : workers) worker.join();
     }
@@ -90,7 +102,8 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     if (options.json) {
         Json ports = Json::array();
         for (std::size_t i = 0; i < results.size(); ++i) {
-            ports.push_back(describePort(options.ports[i], results[i]));
+            if (!facts[i].known) facts[i] = lookUpPort(options.ports[i]);
+            ports.push_back(describePort(options.ports[i], facts[i], results[i]));
         }
         const Json document = {{"image", describeImage(options.imagePath, image)},
                                {"ports", ports}};

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/system.h"
+#include "serial/port_listing.h"
 #include "serial/serial_port.h"
 
 #ifndef QUORVEL_VERSION
@@ -19,7 +20,8 @@
 namespace {
 
 constexpr const char* kPortHelp =
-    "COMn, or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...";
+    "COMn, a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., or a USB adapter: "
+    "usb:SERIAL (its serial number) or usb:VID:PID (the only one with that id)";
 
 // Looked for in the raw arguments, for a command line that could not be parsed.
 bool jsonAsked(const std::vector<std::string>& arguments) {
@@ -41,10 +43,24 @@ int usageError(const std::string& message, bool json) {
     return kExitUsage;
 }
 
-// A --port name that cannot be used as things stand, as a usage error; 0 when it can be tried.
+// A --port name that cannot be used as things stand, as a usage error; 0 when
+// it can be tried. A usb: name that matches several adapters is one; a usb:
+// name that matches none is said and tried all the same: its open fails as an
+// absent port's (status 4), since a fixture's board may simply be unplugged.
 int checkPortName(const std::string& port, bool json) {
     const std::string problem = portNameProblem(port);
-    return problem.empty() ? kExitSuccess : usageError(problem, json);
+    if (!problem.empty()) return usageError(problem, json);
+    std::string error;
+    switch (portNameCheck(port, error)) {
+        case PortNameCheck::Usable:
+            break;
+        case PortNameCheck::NoMatch:
+            std::fprintf(stderr, "quorvel-cli: %s\n", error.c_str());
+            break;
+        case PortNameCheck::SeveralMatches:
+            return usageError(error, json);
+    }
+    return kExitSuccess;
 }
 
 // Every --port name usable, and no port given twice under two names (COM5

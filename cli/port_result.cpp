@@ -34,20 +34,36 @@ Json describeImage(const std::string& path, const CodeImage& image) {
     return described;
 }
 
-Json describePort(const std::string& port, const FlashResult& result) {
-    const bool ok = result.outcome == PortOutcome::Done;
-    return {{"port", port},
-            {"ok", ok},
-            {"code", result.code()},
-            {"os_error", result.osError},
-            {"message", result.message},
-            {"device_before", describeDevice(result.before)},
-            {"device_after", describeDevice(result.after)},
-            {"bytes", result.sentBytes},
-            {"seconds", result.transferSeconds},
-            {"bytes_per_second", bytesPerSecond(result)},
-            {"status", exitStatusFor(result.outcome)},
-            {"detail", failureDetail(result)}};
+PortFacts lookUpPort(const std::string& port) {
+    PortFacts facts;
+    facts.known = true;
+    const std::vector<ListedPort> listing = listPorts();
+    std::string error;
+    if (!resolvePortName(port, listing, facts.device, error)) return facts;
+    if (const ListedPort* entry = findListedPort(facts.device, listing)) facts.adapter = *entry;
+    return facts;
+}
+
+Json describePort(const std::string& port, const PortFacts& facts, const FlashResult& result) {
+    Json described = {{"port", port},
+                      {"device", facts.device.empty() ? Json() : Json(facts.device)}};
+    if (isUsbPortName(port)) {
+        described["usb_id"] = facts.adapter.usbId;
+        described["serial_number"] = facts.adapter.serialNumber;
+    }
+    const Json outcome = {{"ok", result.outcome == PortOutcome::Done},
+                          {"code", result.code()},
+                          {"os_error", result.osError},
+                          {"message", result.message},
+                          {"device_before", describeDevice(result.before)},
+                          {"device_after", describeDevice(result.after)},
+                          {"bytes", result.sentBytes},
+                          {"seconds", result.transferSeconds},
+                          {"bytes_per_second", bytesPerSecond(result)},
+                          {"status", exitStatusFor(result.outcome)},
+                          {"detail", failureDetail(result)}};
+    described.update(outcome);
+    return described;
 }
 
 std::string resultLine(const std::string& port, const FlashResult& result) {

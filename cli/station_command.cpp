@@ -26,6 +26,7 @@
 #include "image/serial_stamp.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
+#include "serial/port_listing.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -102,6 +103,8 @@ class Station {
 
     struct Slot {
         std::atomic<bool> stop{false};  // ends the slot's job: abort, or no serial number
+        PortFacts facts;                // the port as the last transfer found it
+        bool latencyWarned = false;
     };
 
     struct Unit {
@@ -134,7 +137,8 @@ class Station {
     int failed_ = 0;
     int inFlight_ = 0;
     bool armingStopped_ = false;
-    bool recordsFailed_ = false;  // the log or the serial-number file cannot be written
+    bool logFailed_ = false;      // the log cannot be written
+    bool serialsFailed_ = false;  // the serial-number file cannot be used
     std::string remark_;
 
     StationBoard& board_;
@@ -227,14 +231,22 @@ FlashResult Station::attempt(std::size_t index, Unit& unit) {
     std::vector<std::unique_ptr<ImageBlock>> blocks = copyBlocks(image_.first());
     FlashEvents events;
     events.step = [&](FlashStep step) {
-        if (step != FlashStep::Transferring || !serialLayout_) return;
+        if (step != FlashStep::Transferring) return;
+        // The port is open now: a usb: name has just been resolved.
+        slot.facts = lookUpPort(options_.ports[index]);
+        const std::string warning = latencyWarning(slot.facts.adapter);
+        if (!warning.empty() && !slot.latencyWarned) {
+            slot.latencyWarned = true;
+            board_.note(options_.ports[index] + ": " + warning);
+        }
+        if (!serialLayout_) return;
         std::string error;
         if (!unit.serial) {
             std::uint64_t number = 0;
             if (!takeSerialNumber(options_.serialFile, number, error)) {
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    recordsFailed_ = true;
+                    serialsFailed_ = true;
                 }
                 board_.note("quorvel-cli: the serial-number file " + options_.serialFile +
                             " cannot be used: " + error + "; no board starts any more");
@@ -261,7 +273,9 @@ FlashResult Station::attempt(std::size_t index, Unit& unit) {
 void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
                      const FlashResult& result) {
     const std::string& port = options_.ports[index];
-    Json record = describePort(port, result);
+    Slot& slot = slots_[index];
+    if (!slot.facts.known) slot.facts = lookUpPort(port);
+    Json record = describePort(port, slot.facts, result);
     record["time"] = utcTimestamp();
     record["station"] = station_;
     record["unit"] = unit.number;
@@ -276,12 +290,12 @@ void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
     std::lock_guard<std::mutex> lock(mutex_);
     // On disk before it is shown: a result on the screen is always in the log.
     bool logged = log_ == nullptr;
-    if (!logged && !recordsFailed_) {
+    if (!logged && !logFailed_) {
         int osError = 0;
         std::string error;
         logged = log_->append(line, osError, error);
         if (!logged) {
-            recordsFailed_ = true;
+            logFailed_ = true;
             armingStopped_ = true;
             remark_ = "stopping: the log cannot be written";
             board_.note("quorvel-cli: the log " + options_.logPath +
@@ -314,6 +328,7 @@ void Station::flashUnit(std::size_t index, PresenceProbe& probe) {
     for (int attemptNumber = 1;; ++attemptNumber) {
         probe.release();  // the job opens the port itself
         board_.slot(index, "flashing", unitText(unit.number, unit.serial));
+        slots_[index].facts = PortFacts{};
         const FlashResult result = attempt(index, unit);
         report(index, unit, attemptNumber, result);
         passed = result.outcome == PortOutcome::Done;
@@ -371,7 +386,7 @@ int Station::run(std::atomic<bool>& interrupt) {
     for (std::thread& thread : threads) thread.join();
     std::fprintf(stderr, "station: %s\n", board_.summary().c_str());
     if (interrupts >= 2) return kExitInterrupted;
-    return recordsFailed_ ? kExitRecordsLost : kExitSuccess;
+    return logFailed_ || serialsFailed_ ? kExitRecordsLost : kExitSuccess;
 }
 
 }  // namespace

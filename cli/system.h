@@ -1,6 +1,6 @@
 // What the command needs from the operating system, one implementation per
 // system (system_posix.cpp, system_win32.cpp): arguments and paths as text,
-// the terminal, the byte trace, Ctrl-C, port names and the list of serial ports.
+// the terminal, the byte trace, Ctrl-C and port names.
 #pragma once
 
 #include <atomic>
@@ -35,6 +35,9 @@ void setOnInterrupt(std::atomic<bool>& flag);
 // it may.
 void interruptHandled();
 
+// The system's text for an error code (errno, or GetLastError on Windows).
+std::string systemErrorText(unsigned long code);
+
 // The machine's name, for the records of a station.
 std::string hostName();
 
@@ -44,13 +47,3 @@ std::string utcTimestamp();
 // Why `port` cannot be used as a --port name as things stand, or an empty text
 // when it can be tried.
 std::string portNameProblem(const std::string& port);
-
-struct ListedPort {
-    std::string name;         // what --port takes
-    std::string description;  // what the system says about the device, may be empty
-    std::string usbId;        // "VID:PID" in hexadecimal, empty when not a USB device
-    std::string serialNumber;
-};
-
-// The serial ports present, without opening them.
-std::vector<ListedPort> listSerialPorts();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "cli/system.h"
@@ -166,3 +167,5 @@ std::string utcTimestamp() {
                   static_cast<int>(millis));
     return text;
 }
+
+std::string systemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }

@@ -1,6 +1,6 @@
 // Windows: arguments come from the wide command line; Ctrl-C and the closing
-// console window through the console control handler; the ports are the
-// dialog's list; the byte trace goes to the debugger output.
+// console window through the console control handler; the byte trace goes to
+// the debugger output.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <io.h>
@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "cli/system.h"
-#include "serial/serial_port.h"
 
 namespace {
 
@@ -100,16 +99,6 @@ void interruptHandled() {
 // COMn and \\.\COMn are the system's own names.
 std::string portNameProblem(const std::string&) { return std::string(); }
 
-std::vector<ListedPort> listSerialPorts() {
-    std::vector<ListedPort> ports;
-    for (const std::wstring& name : enumeratePorts()) {
-        ListedPort port;
-        port.name = toUtf8(name.c_str());
-        ports.push_back(port);
-    }
-    return ports;
-}
-
 std::string hostName() {
     wchar_t name[256] = {};
     DWORD length = sizeof name / sizeof name[0];
@@ -124,4 +113,26 @@ std::string utcTimestamp() {
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", utc.wYear, utc.wMonth,
                   utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
     return text;
+}
+
+std::string systemErrorText(unsigned long code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
+                                              0, nullptr, nullptr);
+        message.resize(static_cast<std::size_t>(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], bytes, nullptr,
+                            nullptr);
+    }
+    LocalFree(text);
+    // FormatMessage ends its text with CR LF and sometimes a full stop.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : message;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -21,9 +22,35 @@ SerialPort* newPortRecord() {
     return port;
 }
 
-// A new record opened the way an earlier one was: by path, or by number.
-SerialPort* createPortLike(const std::string& path, std::int32_t portNumber) {
+// A new record opened the way an earlier one was: by name, by path, or by number.
+SerialPort* createPortLike(const std::string& name, const std::string& path,
+                           std::int32_t portNumber) {
+    if (!name.empty()) return createPortNamed(name);
     return path.empty() ? createPort(portNumber) : createPortAtPath(path);
+}
+
+SerialPort* createPortForDevice(const std::string& device) {
+    std::int32_t number = 0;
+    return comPortNumber(device, number) ? createPort(number) : createPortAtPath(device);
+}
+
+// A usb: name resolved in the listing of this moment: a port that came back
+// under another name is found again. One that resolves to no adapter, or to
+// several, fails as an absent port would.
+SerialPort* createPortByIdentity(const std::string& name) {
+    const std::vector<ListedPort> listing = listPorts();
+    std::string device;
+    std::string error;
+    if (!resolvePortName(name, listing, device, error)) {
+        SerialPort* port = newPortRecord();
+        port->openError = absentPortError();
+        const std::string line = "Open : " + name + " failed: " + error + "\n";
+        debugOutput(std::wstring(line.begin(), line.end()));
+        return port;
+    }
+    SerialPort* port = createPortForDevice(device);
+    if (const ListedPort* adapter = findListedPort(device, listing)) port->adapter = *adapter;
+    return port;
 }
 
 }  // namespace
@@ -60,23 +87,36 @@ bool comPortNumber(const std::string& name, std::int32_t& number) {
 }
 
 SerialPort* createPortNamed(const std::string& name) {
-    std::int32_t number = 0;
-    return comPortNumber(name, number) ? createPort(number) : createPortAtPath(name);
+    SerialPort* port = isUsbPortName(name) ? createPortByIdentity(name) : createPortForDevice(name);
+    port->name = name;
+    return port;
+}
+
+std::string portIdentity(const std::string& name) {
+    if (!isUsbPortName(name)) return devicePortIdentity(name);
+    std::string device;
+    std::string error;
+    if (resolvePortName(name, listPorts(), device, error)) return devicePortIdentity(device);
+    // Resolves to nothing now: the selector stands for itself, in any letter case.
+    std::string identity = name;
+    for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return identity;
 }
 
 SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop) {
+    const std::string name = port->name;
     const std::string path = port->path;
     const std::int32_t portNumber = port->portNumber;
     closePort(port);
     // The device may be restarting and its port absent for a while: try again
     // with a short pause, then give up so the caller can report it.
     const std::uint32_t start = tickCount();
-    SerialPort* fresh = createPortLike(path, portNumber);
+    SerialPort* fresh = createPortLike(name, path, portNumber);
     while (fresh->handle == kInvalidPortHandle && ticksSince(start) < kReopenLimitMs &&
            (stop == nullptr || !stop->load())) {
         closePort(fresh);
         sleepMilliseconds(kReopenPauseMs);
-        fresh = createPortLike(path, portNumber);
+        fresh = createPortLike(name, path, portNumber);
     }
     return fresh;
 }

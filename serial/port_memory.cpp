@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "serial/memory_port.h"
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -63,3 +64,12 @@ bool portInUse(int openError) { return openError == EBUSY; }
 std::string portErrorText(int error) { return std::strerror(error); }
 
 PortNameList enumeratePorts() { return {}; }
+
+// No ports are listed, and names are what they say.
+std::string devicePortIdentity(const std::string& name) { return name; }
+
+int absentPortError() { return ENOENT; }
+
+std::vector<ListedPort> systemPortListing() { return {}; }
+
+std::string latencyAdvice(const ListedPort&) { return ""; }

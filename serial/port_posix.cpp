@@ -1,6 +1,7 @@
 // POSIX backend: ports are "comN" entries (usually symlinks to tty devices) in
 // the folder named by QUORVEL_PORT_DIR, the way Wine maps its COM ports.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -39,6 +41,27 @@ bool configure(int fd) {
     int lines = TIOCM_DTR | TIOCM_RTS;
     (void)ioctl(fd, TIOCMBIS, &lines);
     return true;
+}
+
+// Asks the driver for low-latency mode: a USB adapter then passes each reply
+// on at once instead of holding it for its latency timer (ftdi_sio sets the
+// timer to 1 ms). True when the mode was switched on here. Drivers that have
+// no such setting refuse the request (a pseudo-terminal with ENOTTY): nothing
+// to do then, and nothing to report.
+bool addLowLatency(int fd) {
+    serial_struct settings{};
+    if (ioctl(fd, TIOCGSERIAL, &settings) != 0) return false;
+    if ((settings.flags & ASYNC_LOW_LATENCY) != 0) return false;  // on already: leave it so
+    settings.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &settings) == 0;
+}
+
+// Gives the line back as the open found it.
+void removeLowLatency(int fd) {
+    serial_struct settings{};
+    if (ioctl(fd, TIOCGSERIAL, &settings) != 0) return;
+    settings.flags &= ~ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &settings);
 }
 
 // How long the first read after a write, if it may wait, keeps trying before
@@ -89,6 +112,7 @@ PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
     // Bytes the last user of the port left unread (say the acknowledgement of
     // a cut transfer) would pass for the device's reply to this user's first request.
     (void)tcflush(fd, TCIFLUSH);
+    port->lowLatencyAdded = addLowLatency(fd);
     port->handle = fd;
     return port->handle;
 }
@@ -99,6 +123,7 @@ void closePort(SerialPort* port) {
         // The exclusive flag belongs to the terminal, not to this descriptor: a
         // terminal that another process keeps open would stay closed to
         // everyone but root.
+        if (port->lowLatencyAdded) removeLowLatency(static_cast<int>(port->handle));
         (void)ioctl(static_cast<int>(port->handle), TIOCNXCL);
         close(static_cast<int>(port->handle));
         port->handle = kInvalidPortHandle;
@@ -167,7 +192,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     return 0;
 }
 
-std::string portIdentity(const std::string& name) {
+std::string devicePortIdentity(const std::string& name) {
     std::int32_t number = 0;
     const bool comName = comPortNumber(name, number);
     struct stat target {};
@@ -185,6 +210,8 @@ std::string portIdentity(const std::string& name) {
 }
 
 bool portInUse(int openError) { return openError == EBUSY; }
+
+int absentPortError() { return ENOENT; }
 
 std::string portErrorText(int error) { return std::strerror(error); }
 

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -144,7 +145,7 @@ int writeBytes(SerialPort* port, const void* data, std::uint32_t& count) {
     return status;
 }
 
-std::string portIdentity(const std::string& name) {
+std::string devicePortIdentity(const std::string& name) {
     // "\\.\" names the device namespace, where COM ports live; port names
     // ignore letter case, and their numbers are read as decimal values.
     const std::string devicePrefix = "\\\\.\\";
@@ -161,6 +162,8 @@ std::string portIdentity(const std::string& name) {
 bool portInUse(int openError) {
     return openError == ERROR_ACCESS_DENIED || openError == ERROR_SHARING_VIOLATION;
 }
+
+int absentPortError() { return ERROR_FILE_NOT_FOUND; }
 
 std::string portErrorText(int error) {
     char text[256] = {};

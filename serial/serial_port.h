@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/port_listing.h"
+
 // The OS handle of an open port: a Win32 HANDLE, or a POSIX file descriptor.
 using PortHandle = std::intptr_t;
 constexpr PortHandle kInvalidPortHandle = -1;
@@ -36,6 +38,11 @@ struct SerialPort {
     bool repliesWithinSpin = true;
     std::int64_t writtenAtNs = 0;  // when the last write went out, on a steady clock
     std::string path;              // device path the record was opened by; empty for a port number
+    // The name createPortNamed was given ("usb:A1B2C3D4", "COM5", a path); a
+    // re-open opens it again, so a usb: name is resolved anew each time.
+    std::string name;
+    ListedPort adapter;            // for a usb: name, the listing's entry it resolved to
+    bool lowLatencyAdded = false;  // the open put the line in low-latency mode; the close undoes it
 };
 
 // Names "COM" + decimal number, ascending by number.
@@ -49,19 +56,23 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber);
 // with the same settings; reopenPort then reopens the same path.
 SerialPort* createPortAtPath(const std::string& path);
 PortHandle openPortAtPath(SerialPort* port, const std::string& path);
-// "COMn" (any letter case) opens port number n as createPort does; any other
-// name is a device path for createPortAtPath.
+// "COMn" (any letter case) opens port number n as createPort does; a usb:
+// name opens the adapter it resolves to in the listing of this moment (see
+// resolvePortName), and fails like an absent port when it resolves to none or
+// to several; any other name is a device path for createPortAtPath. reopenPort
+// opens the same name again.
 SerialPort* createPortNamed(const std::string& name);
 // True when `name` is "COM" (any letter case) and decimal digits; sets `number`.
 bool comPortNumber(const std::string& name, std::int32_t& number);
 // What a port name opens, for telling whether two names mean one port:
 // "COM5" for COM5, com5, COM05 and \\.\COM5 on Windows; on POSIX the device
 // number of what the name leads to ("COMn" through QUORVEL_PORT_DIR, or a path,
-// links followed), or the name itself when it leads nowhere.
+// links followed), or the name itself when it leads nowhere. A usb: name
+// counts as what it resolves to now.
 std::string portIdentity(const std::string& name);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
-// Releases `port` and opens a new record for the same number or path, retrying for a
+// Releases `port` and opens a new record for the same name, number or path, retrying for a
 // bounded time while the port is absent, or until `stop` is set. The result may
 // be not open.
 SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop = nullptr);

@@ -76,6 +76,8 @@ TEST(CliFlash, GangOfFourWhereOneRefusesPacketThree) {
     }
     const Json& first = *portEntry(document, 0);
     EXPECT_EQ(first["port"], app.linkPath());
+    EXPECT_EQ(first["device"], app.linkPath());
+    EXPECT_FALSE(first.contains("usb_id")) << "only for usb: names";
     EXPECT_EQ(first["ok"], true);
     EXPECT_EQ(first["device_before"], "app bl-2.0");
     EXPECT_EQ(first["device_after"], "boot v2.4.10.15");
@@ -329,8 +331,41 @@ TEST(CliInfo, BootLoaderApplicationAndPortList) {
     const Json listed = Json::parse(ports.out, nullptr, false);
     ASSERT_FALSE(listed.is_discarded()) << ports.out;
     bool com6 = false;
-    for (const Json& port : listed["ports"]) com6 = com6 || port["port"] == "COM6";
+    for (const Json& port : listed["ports"]) {
+        com6 = com6 || port["port"] == "COM6";
+        // The same keys on every system; the latency timer is null where it is not shown.
+        std::vector<std::string> keys;  // in alphabetical order
+        for (const auto& item : port.items()) keys.push_back(item.key());
+        EXPECT_EQ(keys, (std::vector<std::string>{"description", "latency_timer_ms", "location",
+                                                  "port", "serial_number", "usb_id"}));
+        EXPECT_TRUE(port["latency_timer_ms"].is_null() || port["latency_timer_ms"].is_number());
+    }
     EXPECT_TRUE(com6) << ports.out;
+}
+
+TEST(CliUsbNames, AnAdapterThatIsNotPresentIsAnAbsentPort) {
+    const CliOutcome info = runCli({"info", "--port", "usb:QUORVEL-NO-SUCH-ADAPTER"});
+    EXPECT_EQ(info.status, 4);
+    EXPECT_NE(info.err.find("no USB adapter with the serial number QUORVEL-NO-SUCH-ADAPTER"),
+              std::string::npos)
+        << info.err;
+
+    TempFolder folder;
+    const std::string imagePath = folder.write("image.bin", text(pattern(1000, 4)));
+    const CliOutcome flash =
+        runCli({"flash", "--json", "--port", "usb:0000:0001", imagePath}, kFlashLimitMs);
+    EXPECT_EQ(flash.status, 4) << flash.err;
+    EXPECT_NE(flash.err.find("no USB adapter with VID:PID 0000:0001"), std::string::npos)
+        << flash.err;
+    const Json document = Json::parse(flash.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << flash.out;
+    const Json* port = portEntry(document, 0);
+    ASSERT_NE(port, nullptr) << flash.out;
+    EXPECT_EQ((*port)["port"], "usb:0000:0001");
+    EXPECT_TRUE((*port)["device"].is_null());
+    EXPECT_EQ((*port)["usb_id"], "");
+    EXPECT_EQ((*port)["serial_number"], "");
+    EXPECT_EQ((*port)["status"], 4);
 }
 
 }  // namespace

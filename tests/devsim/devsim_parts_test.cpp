@@ -123,6 +123,44 @@ TEST(DevsimLinePacer, HoldsBytesForTheirWireTimeAndRepliesForTheLatency) {
     EXPECT_EQ(out.size(), 3u);
 }
 
+TEST(DevsimLinePacer, AnAdapterLatencyReleasesBurstsOfSixtyTwoOrAfterTheTimer) {
+    constexpr devsim::Nanos ms = 1'000'000;
+    devsim::LinePacer pacer(0, 0, 16);
+    std::vector<std::uint8_t> out;
+    pacer.send(std::vector<std::uint8_t>(16, 1), 0);
+    pacer.takeDue(0, out);
+    pacer.takeDue(15 * ms, out);
+    EXPECT_TRUE(out.empty()) << "a short reply waits for the timer";
+    EXPECT_FALSE(pacer.outputEmpty());
+    EXPECT_EQ(pacer.nextWake(), 16 * ms);
+    pacer.takeDue(16 * ms, out);
+    EXPECT_EQ(out.size(), 16u);
+    EXPECT_TRUE(pacer.outputEmpty());
+
+    // 62 bytes fill a burst, which goes at once; the rest starts the next one.
+    out.clear();
+    pacer.send(std::vector<std::uint8_t>(70, 2), 20 * ms);
+    pacer.takeDue(20 * ms, out);
+    EXPECT_EQ(out.size(), 62u);
+    pacer.takeDue(35 * ms, out);
+    EXPECT_EQ(out.size(), 62u);
+    pacer.takeDue(36 * ms, out);
+    EXPECT_EQ(out.size(), 70u);
+
+    // On a paced line the timer starts when the first byte has crossed it,
+    // and a byte that crosses after the deadline starts the next burst.
+    devsim::LinePacer paced(10000, 0, 2);  // 1 ms per byte, 2 ms timer
+    out.clear();
+    paced.send({1, 2, 3, 4}, 0);  // the bytes cross at 1, 2, 3 and 4 ms
+    paced.takeDue(2 * ms, out);
+    EXPECT_TRUE(out.empty());
+    paced.takeDue(4 * ms, out);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2}));
+    paced.takeDue(5 * ms, out);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(paced.outputEmpty());
+}
+
 TEST(DevsimOptions, AnnouncementsOverrideThePacketSizeAndBadValuesAreRejected) {
     devsim::Options options;
     std::string error;

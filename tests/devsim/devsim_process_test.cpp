@@ -97,6 +97,27 @@ TEST(DevsimProcess, WritesATwoPacketBlockIntoTheFlashFile) {
     EXPECT_NE(sim.transcript().find("boot rx data addr=0010800c bytes=5 ok"), std::string::npos);
 }
 
+TEST(DevsimProcess, AdapterLatencyHoldsAShortReplyBackForItsTimer) {
+    constexpr int kAdapterLatencyMs = 100;
+    DevsimProcess sim({"--start", "boot", "--adapter-latency", std::to_string(kAdapterLatencyMs)});
+    ASSERT_TRUE(sim.started());
+    DeviceClient client(sim.linkPath());
+    client.send(command(14, 0));
+    client.send(command(0xF000, 1));
+    ASSERT_EQ(negotiate(client), 64u);
+
+    const auto sent = Clock::now();
+    client.send(dataPacket(0x108000, ByteString(12, 3)));
+    EXPECT_TRUE(client.receive(1, kAdapterLatencyMs / 2).empty()) << "arrived at once";
+    const ByteString ack = client.receive(16);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
+    ASSERT_EQ(ack.size(), 16u);
+    EXPECT_EQ(u32At(ack, 12), 0u);
+    EXPECT_GE(waited, kAdapterLatencyMs);
+    EXPECT_LT(waited, 10 * kAdapterLatencyMs);
+}
+
 TEST(DevsimProcess, BadChecksumIsAcknowledgedWithStatus2) {
     DevsimProcess sim({"--start", "boot"});
     ASSERT_TRUE(sim.started());

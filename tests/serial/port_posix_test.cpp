@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "serial/port_listing.h"
 #include "serial/serial_port.h"
 
 namespace fs = std::filesystem;
@@ -271,6 +273,79 @@ TEST_F(PtyPortTest, NamesOfOnePortShareAnIdentity) {
     // Names that lead nowhere stand for themselves; COM names in any spelling.
     EXPECT_EQ(portIdentity("/dev/quorvel-no-such-port"), "/dev/quorvel-no-such-port");
     EXPECT_EQ(portIdentity("com9"), portIdentity("COM09"));
+}
+
+TEST_F(PtyPortTest, LowLatencyIsRefusedByAPtyWithoutAWarningOrAnError) {
+    serial_struct settings{};
+    ASSERT_NE(ioctl(slave_, TIOCGSERIAL, &settings), 0);  // a pty has no such settings
+
+    std::vector<std::wstring> trace;
+    setDebugOutputHook(
+        [](const std::wstring& line, void* sink) {
+            static_cast<std::vector<std::wstring>*>(sink)->push_back(line);
+        },
+        &trace);
+    SerialPort* port = createPortAtPath(slaveName_);
+    setDebugOutputHook(nullptr, nullptr);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->openError, 0);
+    EXPECT_FALSE(port->lowLatencyAdded);
+    EXPECT_TRUE(trace.empty());
+    closePort(port);
+}
+
+// The adapters the listing shows, as a test plays them.
+std::vector<ListedPort> playedAdapters;
+std::vector<ListedPort> listPlayedAdapters() { return playedAdapters; }
+
+ListedPort playedAdapter(const std::string& device, const std::string& serial) {
+    ListedPort port;
+    port.name = device;
+    port.usbId = "0403:6001";
+    port.serialNumber = serial;
+    return port;
+}
+
+TEST_F(PtyPortTest, UsbNameIsResolvedAgainAtEveryOpen) {
+    int otherMaster = -1;
+    int otherSlave = -1;
+    char otherName[128];
+    ASSERT_EQ(openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
+    setPortListerForTests(&listPlayedAdapters);
+
+    playedAdapters = {playedAdapter(slaveName_, "Q1")};
+    SerialPort* port = createPortNamed("usb:Q1");
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->path, slaveName_);
+    EXPECT_EQ(port->adapter.serialNumber, "Q1");
+    EXPECT_EQ(portIdentity("usb:q1"), portIdentity(slaveName_));
+
+    // Back under another name, as after a re-enumeration: the re-open finds it.
+    playedAdapters = {playedAdapter(otherName, "Q1")};
+    port = reopenPort(port);
+    ASSERT_NE(port->handle, kInvalidPortHandle);
+    EXPECT_EQ(port->path, otherName);
+    EXPECT_EQ(port->name, "usb:Q1");
+    closePort(port);
+
+    // Gone, or one of two that share the VID:PID: nothing is opened, as for an absent port.
+    playedAdapters.clear();
+    SerialPort* gone = createPortNamed("usb:Q1");
+    EXPECT_EQ(gone->handle, kInvalidPortHandle);
+    EXPECT_EQ(gone->openError, ENOENT);
+    closePort(gone);
+    playedAdapters = {playedAdapter(slaveName_, "Q1"), playedAdapter(otherName, "Q2")};
+    SerialPort* ambiguous = createPortNamed("usb:0403:6001");
+    EXPECT_EQ(ambiguous->handle, kInvalidPortHandle);
+    closePort(ambiguous);
+    std::string error;
+    EXPECT_EQ(portNameCheck("usb:0403:6001", error), PortNameCheck::SeveralMatches);
+    EXPECT_EQ(portNameCheck("usb:Q3", error), PortNameCheck::NoMatch);
+    EXPECT_EQ(portNameCheck("usb:Q2", error), PortNameCheck::Usable);
+
+    setPortListerForTests(nullptr);
+    close(otherSlave);
+    close(otherMaster);
 }
 
 TEST_F(PtyPortTest, EnumerationListsPresentPortsInNumericOrder) {

@@ -11,9 +11,10 @@ Nanos monotonicNanos() {
         .count();
 }
 
-LinePacer::LinePacer(std::uint32_t baud, std::uint32_t latencyMs)
+LinePacer::LinePacer(std::uint32_t baud, std::uint32_t latencyMs, std::uint32_t adapterLatencyMs)
     : byteTime_(baud == 0 ? 0 : 10'000'000'000LL / baud),
-      latency_(static_cast<Nanos>(latencyMs) * 1'000'000) {}
+      latency_(static_cast<Nanos>(latencyMs) * 1'000'000),
+      adapterLatency_(static_cast<Nanos>(adapterLatencyMs) * 1'000'000) {}
 
 void LinePacer::received(const std::uint8_t* bytes, std::size_t count, Nanos now) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -38,12 +39,42 @@ void LinePacer::send(const std::vector<std::uint8_t>& bytes, Nanos now) {
 }
 
 void LinePacer::takeDue(Nanos now, std::vector<std::uint8_t>& out) {
+    if (adapterLatency_ == 0) {
+        takeFromLine(now, out, nullptr);
+        return;
+    }
+    // Byte by byte through the adapter's buffer at the moment each crossed
+    // the line: a burst that fills up goes at once, and a byte that comes
+    // after a burst's deadline starts the next burst.
+    std::vector<std::uint8_t> crossed;
+    std::vector<Nanos> times;
+    takeFromLine(now, crossed, &times);
+    for (std::size_t i = 0; i < crossed.size(); ++i) {
+        if (burstDue() <= times[i]) releaseBurst(out);
+        if (adapter_.empty()) burstStart_ = times[i];
+        adapter_.push_back(crossed[i]);
+        if (adapter_.size() >= kAdapterBurstBytes) releaseBurst(out);
+    }
+    if (burstDue() <= now) releaseBurst(out);
+}
+
+Nanos LinePacer::burstDue() const {
+    return adapter_.empty() ? kNever : burstStart_ + adapterLatency_;
+}
+
+void LinePacer::releaseBurst(std::vector<std::uint8_t>& out) {
+    out.insert(out.end(), adapter_.begin(), adapter_.end());
+    adapter_.clear();
+}
+
+void LinePacer::takeFromLine(Nanos now, std::vector<std::uint8_t>& out, std::vector<Nanos>* times) {
     while (!output_.empty()) {
         Reply& reply = output_.front();
         if (reply.notBefore > now) return;
         if (byteTime_ == 0) {
             out.insert(out.end(), reply.bytes.begin() + static_cast<long>(reply.released),
                        reply.bytes.end());
+            if (times != nullptr) times->resize(out.size(), reply.notBefore);
             output_.pop_front();
             continue;
         }
@@ -51,6 +82,7 @@ void LinePacer::takeDue(Nanos now, std::vector<std::uint8_t>& out) {
             const Nanos done = std::max(reply.notBefore, outputClock_) + byteTime_;
             if (done > now) return;
             out.push_back(reply.bytes[reply.released++]);
+            if (times != nullptr) times->push_back(done);
             outputClock_ = done;
         }
         output_.pop_front();
@@ -65,12 +97,13 @@ Nanos LinePacer::nextWake() const {
         wake = std::min(wake, byteTime_ == 0 ? reply.notBefore
                                              : std::max(reply.notBefore, outputClock_) + byteTime_);
     }
-    return wake;
+    return std::min(wake, burstDue());
 }
 
 void LinePacer::clear() {
     input_.clear();
     output_.clear();
+    adapter_.clear();
 }
 
 }  // namespace devsim

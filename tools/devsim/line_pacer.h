@@ -3,6 +3,11 @@
 // available to the device only once they would have crossed the wire, and the
 // device's own bytes are released at that rate. Each reply also waits a fixed
 // latency first. With baud 0 the line is unpaced.
+//
+// An adapter latency plays the USB adapter between the line and the host: the
+// bytes that crossed the line gather in its buffer, and a burst goes to the
+// host when kAdapterBurstBytes have gathered or the latency has passed since
+// the burst's first byte, as an FTDI chip's latency timer does.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +23,12 @@ constexpr Nanos kNever = std::numeric_limits<Nanos>::max();
 
 Nanos monotonicNanos();
 
+// What an FTDI chip sends in one USB packet: 64 bytes less two status bytes.
+constexpr std::size_t kAdapterBurstBytes = 62;
+
 class LinePacer {
   public:
-    LinePacer(std::uint32_t baud, std::uint32_t latencyMs);
+    LinePacer(std::uint32_t baud, std::uint32_t latencyMs, std::uint32_t adapterLatencyMs = 0);
 
     // Bytes that reached the device's end of the line at `now`.
     void received(const std::uint8_t* bytes, std::size_t count, Nanos now);
@@ -30,9 +38,9 @@ class LinePacer {
 
     // Queues a reply of the device; it starts after the latency.
     void send(const std::vector<std::uint8_t>& bytes, Nanos now);
-    // Appends the reply bytes due by `now` to `out`.
+    // Appends the reply bytes due at the host by `now` to `out`.
     void takeDue(Nanos now, std::vector<std::uint8_t>& out);
-    bool outputEmpty() const { return output_.empty(); }
+    bool outputEmpty() const { return output_.empty() && adapter_.empty(); }
 
     // The earliest future moment at which a byte becomes due in either direction.
     Nanos nextWake() const;
@@ -49,8 +57,18 @@ class LinePacer {
         Nanos notBefore;
     };
 
+    // Moves the reply bytes that have crossed the line by `now` to `out`, and
+    // when each crossed to `times` unless it is nullptr.
+    void takeFromLine(Nanos now, std::vector<std::uint8_t>& out, std::vector<Nanos>* times);
+    // The moment the adapter's current burst goes, kNever while it is empty.
+    Nanos burstDue() const;
+    void releaseBurst(std::vector<std::uint8_t>& out);
+
     Nanos byteTime_;
     Nanos latency_;
+    Nanos adapterLatency_;
+    std::vector<std::uint8_t> adapter_;  // bytes held in the adapter's buffer
+    Nanos burstStart_ = 0;               // when the first of them arrived there
     std::deque<TimedByte> input_;
     Nanos inputClock_ = 0;  // when the line towards the device is free again
     std::deque<Reply> output_;

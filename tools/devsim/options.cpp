@@ -10,6 +10,8 @@ namespace {
 constexpr std::uint32_t kMaxNoisePackets = 1000;
 constexpr std::uint32_t kMaxAnnouncements = 100;
 constexpr std::uint32_t kMaxDelayMs = 600000;
+// An FTDI chip's latency timer goes from 1 to 255 ms.
+constexpr std::uint32_t kMaxAdapterLatencyMs = 255;
 
 bool parseList(const std::string& text, std::vector<std::uint32_t>& values) {
     values.clear();
@@ -96,6 +98,8 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
             ok = number(options.baud);
         } else if (name == "--latency") {
             ok = number(options.latencyMs, kMaxDelayMs);
+        } else if (name == "--adapter-latency") {
+            ok = number(options.adapterLatencyMs, kMaxAdapterLatencyMs);
         } else if (name == "--link") {
             options.linkPath = value;
         } else if (name == "--flash") {
@@ -151,6 +155,10 @@ std::string helpText() {
            "  --end-status 9|10         status acknowledging the end packet (default 9)\n"
            "  --baud N                  pace both directions at N baud, 8N1 (default 0: unpaced)\n"
            "  --latency MS              delay before each reply (default 0)\n"
+           "  --adapter-latency MS      play a USB adapter with a latency timer of MS ms: the\n"
+           "                            device's bytes reach the host in bursts, each when 62\n"
+           "                            bytes have gathered or MS ms after its first byte\n"
+           "                            (default 0: no adapter)\n"
            "  --link PATH               make PATH a symlink to the port and report PATH\n"
            "  --flash FILE              write the flash model to FILE after each acknowledged end\n"
            "                            packet and at exit: bytes from the flash base up to the\n"

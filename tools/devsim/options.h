@@ -23,6 +23,7 @@ struct Options {
     std::uint32_t endStatus = 9;
     std::uint32_t baud = 0;
     std::uint32_t latencyMs = 0;
+    std::uint32_t adapterLatencyMs = 0;  // 0: no adapter holds the device's bytes back
     std::string linkPath;
     std::string flashPath;
     std::uint32_t flashBase = 0x108000;

@@ -36,7 +36,7 @@ BootConfig bootConfig(const Options& options) {
 
 Simulator::Simulator(Options options)
     : options_(std::move(options)),
-      pacer_(options_.baud, options_.latencyMs),
+      pacer_(options_.baud, options_.latencyMs, options_.adapterLatencyMs),
       control_(options_.controlPath),
       app_(options_.appVersion,
            DeviceContext{transcript_, options_.faults, [this](const auto& bytes) { send(bytes); }}),
