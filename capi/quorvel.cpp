@@ -11,13 +11,14 @@
 #include <exception>
 #include <new>
 
-#include "capi/port_list.h"
+#include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
 #include "capi/wide_path.h"
 #include "flashing/flash_job.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
+#include "serial/port_listing.h"
 
 struct quorvel_image {
     CodeImage image;
@@ -91,6 +92,32 @@ int giveText(const std::string& text, char* buffer, std::size_t size) {
     return text.size() < size ? QUORVEL_STATUS_OK : QUORVEL_STATUS_ARGUMENTS;
 }
 
+// A usb: name that matches several adapters is a wrong argument (false, the
+// result filled). One that matches none is tried all the same, since a
+// fixture's board may simply be unplugged: its open fails as an absent
+// port's, and `unmatched` keeps what the listing said for the result.
+bool portNameUsable(const char* port, std::string& unmatched, quorvel_result* result) {
+    std::string error;
+    switch (portNameCheck(port, error)) {
+        case PortNameCheck::Usable:
+            return true;
+        case PortNameCheck::NoMatch:
+            unmatched = error;
+            return true;
+        case PortNameCheck::SeveralMatches:
+            wrongArgument(result, error);
+            return false;
+    }
+    return true;
+}
+
+quorvel_result withUnmatchedName(quorvel_result filled, const std::string& unmatched) {
+    if (!unmatched.empty() && filled.outcome == QUORVEL_OUTCOME_PORT_NOT_OPENED) {
+        copyText(unmatched + "; " + filled.detail, filled.detail, sizeof filled.detail);
+    }
+    return filled;
+}
+
 std::string hexAddress(std::uint64_t address) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%06" PRIX64, address);
@@ -132,6 +159,8 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
     }
     if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
     if (image == nullptr) return wrongArgument(result, "no image given");
+    std::string unmatched;
+    if (!portNameUsable(port, unmatched, result)) return QUORVEL_STATUS_ARGUMENTS;
     if (options.pauses != QUORVEL_PAUSES_DEVICE && options.pauses != QUORVEL_PAUSES_SIMULATOR) {
         return wrongArgument(result, "unknown pauses " + std::to_string(options.pauses));
     }
@@ -164,6 +193,13 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
         return deliver(flashResult(cancelled, code.byteCount()), result);
     }
     FlashEvents events;
+    PortFacts facts;
+    events.step = [&facts, port](FlashStep step) {
+        // The port is open at these steps: a usb: name has just been resolved.
+        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
+            facts = lookUpPort(port);
+        }
+    };
     if (options.progress != nullptr) {
         const quorvel_progress_fn progress = options.progress;
         void* const user = options.progress_user;
@@ -174,7 +210,10 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
     const FlashPauses pauses =
         options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
     const FlashResult flashed = flashDevice(port, first, code.downloadFlags, events, stop, pauses);
-    return deliver(flashResult(flashed, code.byteCount()), result);
+    if (!facts.known) facts = lookUpPort(port);
+    quorvel_result filled = withUnmatchedName(flashResult(flashed, code.byteCount()), unmatched);
+    describePortFacts(facts, filled);
+    return deliver(filled, result);
 }
 
 }  // namespace
@@ -280,7 +319,7 @@ int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count) {
     const std::size_t stride = capacity > 0 ? ports[0].size : sizeof(quorvel_port);
     if (stride < sizeof(quorvel_port)) return QUORVEL_STATUS_ARGUMENTS;
     return guarded(nullptr, [&] {
-        const std::vector<PortEntry> present = presentPorts();
+        const std::vector<ListedPort> present = listPorts();
         *count = present.size();
         for (std::size_t i = 0; i < std::min(capacity, present.size()); ++i) {
             auto* entry =
@@ -302,9 +341,14 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
     return guarded(result, [&] {
         if (port == nullptr || *port == '\0') return wrongArgument(result, "no port given");
         if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
+        std::string unmatched;
+        if (!portNameUsable(port, unmatched, result)) return QUORVEL_STATUS_ARGUMENTS;
         std::atomic<bool> neverStopped{false};
         const std::atomic<bool>* stop = cancel != nullptr ? &cancel->requested : &neverStopped;
-        return deliver(identifyResult(identifyDevice(port, stop)), result);
+        quorvel_result filled =
+            withUnmatchedName(identifyResult(identifyDevice(port, stop)), unmatched);
+        describePortFacts(lookUpPort(port), filled);
+        return deliver(filled, result);
     });
 }
 

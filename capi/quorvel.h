@@ -81,6 +81,12 @@ typedef struct quorvel_result {
     int64_t bytes;       /* data bytes the device acknowledged */
     double seconds;      /* the transfer's duration */
     int64_t total_bytes; /* the image's data bytes */
+    /* The port opened: the name given, or the one a usb: name resolved to
+     * ("" when it matched no adapter); and its adapter's USB identity, "" when
+     * the port is not on USB. */
+    char device[256];
+    char usb_id[16];
+    char serial_number[128];
 } quorvel_result;
 
 /* The library's version, "2.0.0.1". */
@@ -155,8 +161,10 @@ QUORVEL_API int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* coun
 /*
  * Opens the port, asks what answers there and closes it: device_before and
  * device_after of result name it. A port is "COM5" (on Linux the link com5
- * of the folder QUORVEL_PORT_DIR names) or a device path such as
- * /dev/ttyUSB0 or \\.\COM5. cancel may be NULL.
+ * of the folder QUORVEL_PORT_DIR names), a device path such as /dev/ttyUSB0
+ * or \\.\COM5, or a USB adapter by its identity, looked up at every open:
+ * "usb:SERIAL" or "usb:VID:PID" (status 2 when that matches several
+ * adapters). cancel may be NULL.
  */
 QUORVEL_API int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* result);
 

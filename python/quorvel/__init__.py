@@ -142,9 +142,17 @@ _ERRORS: Dict[int, Type[QuorvelError]] = {
 
 @dataclass(frozen=True)
 class Result:
-    """How a flash ended: the keys of a port entry of ``quorvel-cli flash --json``."""
+    """How a flash ended: the keys of a port entry of ``quorvel-cli flash --json``.
+
+    ``device`` is the port opened: ``port`` itself, or what a ``usb:`` name
+    resolved to ("" when it matched no adapter); ``usb_id`` and
+    ``serial_number`` are its adapter's, "" when it is not on USB.
+    """
 
     port: str
+    device: str
+    usb_id: str
+    serial_number: str
     ok: bool
     code: int
     os_error: int
@@ -201,6 +209,9 @@ class _CResult(ctypes.Structure):
         ("bytes", ctypes.c_int64),
         ("seconds", ctypes.c_double),
         ("total_bytes", ctypes.c_int64),
+        ("device", ctypes.c_char * 256),
+        ("usb_id", ctypes.c_char * 16),
+        ("serial_number", ctypes.c_char * 128),
     ]
 
 
@@ -554,6 +565,9 @@ class _Flash:
         c = self.c_result
         return Result(
             port=os.fspath(self.port),
+            device=_text(c.device),
+            usb_id=_text(c.usb_id),
+            serial_number=_text(c.serial_number),
             ok=bool(c.ok),
             code=c.code,
             os_error=c.os_error,

@@ -92,6 +92,7 @@ static void check_flash(const char* port, const char* flash_file) {
     CHECK(status == QUORVEL_STATUS_OK && result.status == QUORVEL_STATUS_OK && result.ok == 1);
     CHECK(result.outcome == QUORVEL_OUTCOME_DONE && result.code == 0 && result.os_error == 0);
     CHECK(result.bytes == kImageBytes && result.seconds > 0);
+    CHECK(strcmp(result.device, port) == 0 && result.usb_id[0] == '\0');
     CHECK(strncmp(result.device_before, "app ", 4) == 0);
     CHECK(strncmp(result.device_after, "boot v", 6) == 0);
     CHECK(result.message[0] == '\0' && result.detail[0] == '\0');

@@ -25,6 +25,7 @@ def test_flash_writes_the_image_and_progress_rises_to_the_total(device):
                            progress=lambda sent, total: seen.append((sent, total)),
                            pauses="simulator")
     assert (result.ok, result.status, result.code, result.bytes) == (True, 0, 0, len(IMAGE))
+    assert (result.device, result.usb_id) == (device.port, "")
     assert result.device_after.startswith("boot v")
     assert device.flash_equals(IMAGE)
     sent = [sent for sent, _ in seen]
