@@ -50,7 +50,8 @@ using TransferProgress = std::function<void(std::int32_t sentBytes, std::int32_t
 
 class DeviceSession {
   public:
-    // Opens the port: "COMn" by number, anything else as a device path.
+    // Opens the port: "COMn" by number, "usb:..." by its adapter (resolved again at
+    // every re-open), anything else as a device path.
     DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
                   std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
     // Takes over a port record the caller created (open or not), and re-opens
