@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include "capi/port_facts.h"
@@ -26,6 +27,11 @@ struct quorvel_image {
 
 struct quorvel_cancel {
     std::atomic<bool> requested{false};
+};
+
+struct quorvel_session {
+    std::string port;
+    quorvel_cancel cancel;
 };
 
 namespace {
@@ -355,6 +361,50 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
 int quorvel_flash(const char* port, const quorvel_image* image,
                   const quorvel_flash_options* options, quorvel_result* result) {
     return guarded(result, [&] { return flashImage(port, image, options, result); });
+}
+
+int quorvel_session_create(const char* port, quorvel_session** session) {
+    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    *session = nullptr;
+    if (port == nullptr || *port == '\0') return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(nullptr, [&] {
+        auto created = std::make_unique<quorvel_session>();
+        created->port = port;
+        *session = created.release();
+        return QUORVEL_STATUS_OK;
+    });
+}
+
+int quorvel_session_identify(quorvel_session* session, quorvel_result* result) {
+    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    return quorvel_identify(session->port.c_str(), &session->cancel, result);
+}
+
+int quorvel_session_flash(quorvel_session* session, const quorvel_image* image,
+                          const quorvel_flash_options* options, quorvel_result* result) {
+    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    // Options of another size are refused by quorvel_flash as they are.
+    quorvel_flash_options watched{};
+    watched.size = sizeof watched;
+    if (options != nullptr && options->size == sizeof watched) watched = *options;
+    if (options != nullptr && options->size != sizeof watched) {
+        return quorvel_flash(session->port.c_str(), image, options, result);
+    }
+    if (watched.cancel == nullptr) watched.cancel = &session->cancel;
+    return quorvel_flash(session->port.c_str(), image, &watched, result);
+}
+
+int quorvel_session_cancel(quorvel_session* session) {
+    return session != nullptr ? quorvel_cancel_request(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
+}
+
+int quorvel_session_reset(quorvel_session* session) {
+    return session != nullptr ? quorvel_cancel_reset(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
+}
+
+int quorvel_session_destroy(quorvel_session* session) {
+    delete session;
+    return QUORVEL_STATUS_OK;
 }
 
 }  // extern "C"

@@ -212,6 +212,26 @@ typedef struct quorvel_flash_options {
 QUORVEL_API int quorvel_flash(const char* port, const quorvel_image* image,
                               const quorvel_flash_options* options, quorvel_result* result);
 
+/* ---- Sessions ----------------------------------------------------------- */
+
+/*
+ * A session: one port, named once, with a cancel of its own. Creating it opens
+ * nothing; each identify or flash opens the port and closes it again, so the
+ * port is free between calls. quorvel_session_cancel may be called from any
+ * thread: it ends the session's running call within 200 ms, and the calls
+ * after it, until quorvel_session_reset. A flash whose options carry a cancel
+ * token of their own watches that token instead.
+ */
+typedef struct quorvel_session quorvel_session;
+QUORVEL_API int quorvel_session_create(const char* port, quorvel_session** session);
+QUORVEL_API int quorvel_session_identify(quorvel_session* session, quorvel_result* result);
+QUORVEL_API int quorvel_session_flash(quorvel_session* session, const quorvel_image* image,
+                                      const quorvel_flash_options* options, quorvel_result* result);
+QUORVEL_API int quorvel_session_cancel(quorvel_session* session);
+QUORVEL_API int quorvel_session_reset(quorvel_session* session);
+/* Accepts NULL. */
+QUORVEL_API int quorvel_session_destroy(quorvel_session* session);
+
 #ifdef __cplusplus
 }
 #endif

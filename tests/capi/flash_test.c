@@ -118,6 +118,17 @@ static void check_flash(const char* port, const char* flash_file) {
     CHECK(result.outcome == QUORVEL_OUTCOME_CANCELLED && result.ok == 0);
     quorvel_cancel_destroy(cancel);
 
+    /* A session names its port once; its own cancel ends its calls until reset. */
+    quorvel_session* session = NULL;
+    CHECK(quorvel_session_create(port, &session) == 0);
+    CHECK(quorvel_session_identify(session, &result) == QUORVEL_STATUS_OK);
+    CHECK(strncmp(result.device_before, "boot v", 6) == 0);
+    CHECK(quorvel_session_cancel(session) == 0);
+    CHECK(quorvel_session_flash(session, image, NULL, &result) == QUORVEL_STATUS_CANCELLED);
+    CHECK(quorvel_session_reset(session) == 0);
+    CHECK(quorvel_session_identify(session, &result) == QUORVEL_STATUS_OK);
+    quorvel_session_destroy(session);
+
     /* A serial number outside the image, or too wide for its format. */
     options.cancel = NULL;
     options.serial_format = QUORVEL_SERIAL_U32LE;
