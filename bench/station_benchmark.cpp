@@ -87,9 +87,11 @@ int main(int argc, char** argv) {
         options.insert(options.end(), kPacedBoot.begin(), kPacedBoot.end());
         DevsimProcess device(options, 1);
         const auto start = Clock::now();
-        const CliOutcome run =
-            runCli({"flash", "--no-progress", "--port", device.linkPath(), imagePath}, 120000);
+        const CliOutcome run = runCli(
+            {"flash", "--json", "--no-progress", "--port", device.linkPath(), imagePath}, 120000);
         singleCycle = secondsSince(start);
+        const nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
+        if (!document.is_discarded()) singleTransfer = document["ports"][0]["seconds"];
         if (run.status != 0) {
             std::fprintf(stderr, "single flash failed:\n%s\n", run.err.c_str());
             return 1;
