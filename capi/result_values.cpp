@@ -5,24 +5,12 @@
 #include "flashing/device_identity.h"
 #include "flashing/messages.h"
 
-int statusFor(PortOutcome outcome) {
-    switch (outcome) {
-        case PortOutcome::Done:
-            return QUORVEL_STATUS_OK;
-        case PortOutcome::SwitchRefused:
-        case PortOutcome::TransferFailed:
-            return QUORVEL_STATUS_REFUSED;
-        case PortOutcome::PortNotOpened:
-        case PortOutcome::PortInUse:
-        case PortOutcome::NoDevice:
-        case PortOutcome::PortLost:
-        case PortOutcome::NoBootLoader:
-            return QUORVEL_STATUS_NO_DEVICE;
-        case PortOutcome::Stopped:
-            return QUORVEL_STATUS_CANCELLED;
-    }
-    return QUORVEL_STATUS_REFUSED;
-}
+// The library's statuses are the flashing job's.
+static_assert(QUORVEL_STATUS_OK == 0 && QUORVEL_STATUS_REFUSED == 1 &&
+                  QUORVEL_STATUS_NO_DEVICE == 4 && QUORVEL_STATUS_CANCELLED == 130,
+              "statuses as outcomeStatus gives them");
+
+int statusFor(PortOutcome outcome) { return outcomeStatus(outcome); }
 
 int outcomeNumber(PortOutcome outcome) {
     switch (outcome) {

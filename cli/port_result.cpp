@@ -34,16 +34,6 @@ Json describeImage(const std::string& path, const CodeImage& image) {
     return described;
 }
 
-PortFacts lookUpPort(const std::string& port) {
-    PortFacts facts;
-    facts.known = true;
-    const std::vector<ListedPort> listing = listPorts();
-    std::string error;
-    if (!resolvePortName(port, listing, facts.device, error)) return facts;
-    if (const ListedPort* entry = findListedPort(facts.device, listing)) facts.adapter = *entry;
-    return facts;
-}
-
 Json describePort(const std::string& port, const PortFacts& facts, const FlashResult& result) {
     Json described = {{"port", port},
                       {"device", facts.device.empty() ? Json() : Json(facts.device)}};

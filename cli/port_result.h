@@ -13,19 +13,6 @@ using Json = nlohmann::ordered_json;
 
 Json describeImage(const std::string& path, const CodeImage& image);
 
-// What a port name stood for the last time its port was open (or, for a port
-// that never opened, after the job): the device it resolved to and the
-// adapter's entry in the port listing.
-struct PortFacts {
-    bool known = false;
-    std::string device;  // empty when a usb: name resolved to nothing
-    ListedPort adapter;
-};
-
-// Looks the port up in the listing now; while the port is open, Linux's
-// low-latency mode shows in the adapter's timer.
-PortFacts lookUpPort(const std::string& port);
-
 // The port's entry: port, device (and usb_id, serial_number for a usb: name),
 // ok, code, os_error, message, device_before, device_after, bytes, seconds,
 // bytes_per_second, status, detail.

@@ -18,6 +18,25 @@ void portNotOpened(Result& result, int osError) {
 
 }  // namespace
 
+int outcomeStatus(PortOutcome outcome) {
+    switch (outcome) {
+        case PortOutcome::Done:
+            return 0;
+        case PortOutcome::SwitchRefused:
+        case PortOutcome::TransferFailed:
+            return 1;
+        case PortOutcome::PortNotOpened:
+        case PortOutcome::PortInUse:
+        case PortOutcome::NoDevice:
+        case PortOutcome::PortLost:
+        case PortOutcome::NoBootLoader:
+            return 4;
+        case PortOutcome::Stopped:
+            return 130;
+    }
+    return 1;
+}
+
 bool finishDownload(DeviceSession& session, const DeviceIdentity& before, const FlashEvents& events,
                     std::uint32_t settleMs) {
     auto step = [&events](FlashStep which) {

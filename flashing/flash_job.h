@@ -48,6 +48,11 @@ enum class PortOutcome {
     Stopped,         // the stop flag was set before the job ended
 };
 
+// The status an outcome gives, the same numbers for every front end: 0 done,
+// 1 refused by the device or a failed transfer, 4 no device or a port that
+// cannot be opened or was lost, 130 stopped.
+int outcomeStatus(PortOutcome outcome);
+
 struct FlashResult {
     PortOutcome outcome = PortOutcome::PortNotOpened;
     TransferResult transfer;  // how the transfer ended; None when it succeeded or did not run

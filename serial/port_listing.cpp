@@ -186,3 +186,13 @@ std::string descriptionFromFriendlyName(const std::string& friendlyName,
     }
     return friendlyName;
 }
+
+PortFacts lookUpPort(const std::string& port) {
+    PortFacts facts;
+    facts.known = true;
+    const std::vector<ListedPort> listing = listPorts();
+    std::string error;
+    if (!resolvePortName(port, listing, facts.device, error)) return facts;
+    if (const ListedPort* entry = findListedPort(facts.device, listing)) facts.adapter = *entry;
+    return facts;
+}

@@ -52,6 +52,18 @@ constexpr int kHighestGoodLatencyMs = 2;
 // kHighestGoodLatencyMs, saying how to lower it on this system; empty otherwise.
 std::string latencyWarning(const ListedPort& port);
 
+// What a port name stood for when it was looked up: the device it opens (a
+// usb: name resolved) and the adapter the listing knows behind it.
+struct PortFacts {
+    bool known = false;
+    std::string device;  // empty when a usb: name resolved to nothing
+    ListedPort adapter;
+};
+
+// Looks the port up in the listing now; while the port is open, Linux's
+// low-latency mode shows in the adapter's timer.
+PortFacts lookUpPort(const std::string& port);
+
 // What a Windows device instance id tells of a USB device: "USB\VID_0403&PID_6001\A1B2C3D4";
 // FTDI's "FTDIBUS\VID_0403+PID_6001+A1B2C3D4A\0000", whose serial number
 // carries the channel letter; an interface of a composite device,
