@@ -15,7 +15,7 @@
 #include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
-#include "capi/wide_path.h"
+#include "platform/system_text.h"
 #include "flashing/flash_job.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"

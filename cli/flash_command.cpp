@@ -103,7 +103,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         Json ports = Json::array();
         for (std::size_t i = 0; i < results.size(); ++i) {
             if (!facts[i].known) facts[i] = lookUpPort(options.ports[i]);
-            ports.push_back(describePort(options.ports[i], facts[i], results[i]));
+            ports.push_back(flashRecordJson(options.ports[i], facts[i], results[i]));
         }
         const Json document = {{"image", describeImage(options.imagePath, image)},
                                {"ports", ports}};

@@ -14,10 +14,6 @@ std::string hexWord(std::uint32_t value) {
     return text;
 }
 
-double bytesPerSecond(const FlashResult& result) {
-    return result.transferSeconds > 0 ? result.sentBytes / result.transferSeconds : 0;
-}
-
 }  // namespace
 
 Json describeImage(const std::string& path, const CodeImage& image) {
@@ -31,28 +27,6 @@ Json describeImage(const std::string& path, const CodeImage& image) {
                       {"blocks", blocks},
                       {"flags", hexWord(image.downloadFlags)}};
     if (image.outcome != ImageOutcome::Loaded) described["error"] = image.message;
-    return described;
-}
-
-Json describePort(const std::string& port, const PortFacts& facts, const FlashResult& result) {
-    Json described = {{"port", port},
-                      {"device", facts.device.empty() ? Json() : Json(facts.device)}};
-    if (isUsbPortName(port)) {
-        described["usb_id"] = facts.adapter.usbId;
-        described["serial_number"] = facts.adapter.serialNumber;
-    }
-    const Json outcome = {{"ok", result.outcome == PortOutcome::Done},
-                          {"code", result.code()},
-                          {"os_error", result.osError},
-                          {"message", result.message},
-                          {"device_before", describeDevice(result.before)},
-                          {"device_after", describeDevice(result.after)},
-                          {"bytes", result.sentBytes},
-                          {"seconds", result.transferSeconds},
-                          {"bytes_per_second", bytesPerSecond(result)},
-                          {"status", exitStatusFor(result.outcome)},
-                          {"detail", failureDetail(result)}};
-    described.update(outcome);
     return described;
 }
 

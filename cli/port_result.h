@@ -6,17 +6,13 @@
 #include <string>
 
 #include "flashing/flash_job.h"
+#include "flashing/flash_record.h"
 #include "image/code_image.h"
 #include "serial/port_listing.h"
 
 using Json = nlohmann::ordered_json;
 
 Json describeImage(const std::string& path, const CodeImage& image);
-
-// The port's entry: port, device (and usb_id, serial_number for a usb: name),
-// ok, code, os_error, message, device_before, device_after, bytes, seconds,
-// bytes_per_second, status, detail.
-Json describePort(const std::string& port, const PortFacts& facts, const FlashResult& result);
 
 // "COM5: ok, 5000 bytes in 0.52 s (9615 bytes/s); ..." or why it failed.
 std::string resultLine(const std::string& port, const FlashResult& result);

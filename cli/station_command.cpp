@@ -15,8 +15,6 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/port_result.h"
-#include "cli/record_log.h"
-#include "cli/serial_file.h"
 #include "cli/station_board.h"
 #include "cli/system.h"
 #include "flashing/flash_job.h"
@@ -28,6 +26,8 @@
 #include "platform/sha256.h"
 #include "serial/port_listing.h"
 #include "serial/serial_port.h"
+#include "station/record_log.h"
+#include "station/serial_file.h"
 
 namespace {
 
@@ -242,8 +242,10 @@ FlashResult Station::attempt(std::size_t index, Unit& unit) {
         if (!serialLayout_) return;
         std::string error;
         if (!unit.serial) {
-            std::uint64_t number = 0;
-            if (!takeSerialNumber(options_.serialFile, number, error)) {
+            const SerialTake take =
+                SerialFile(options_.serialFile).take(highestSerial(*serialLayout_), &slot.stop);
+            error = take.error;
+            if (take.status != SerialStatus::Taken) {
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
                     serialsFailed_ = true;
@@ -254,7 +256,7 @@ FlashResult Station::attempt(std::size_t index, Unit& unit) {
                 slot.stop = true;
                 return;
             }
-            unit.serial = number;
+            unit.serial = take.number;
         }
         if (!stampSerial(blocks.front().get(), *serialLayout_, *unit.serial, error)) {
             board_.note("quorvel-cli: serial " + std::to_string(*unit.serial) + ": " + error);
@@ -275,7 +277,7 @@ void Station::report(std::size_t index, const Unit& unit, int attemptNumber,
     const std::string& port = options_.ports[index];
     Slot& slot = slots_[index];
     if (!slot.facts.known) slot.facts = lookUpPort(port);
-    Json record = describePort(port, slot.facts, result);
+    Json record = flashRecordJson(port, slot.facts, result);
     record["time"] = utcTimestamp();
     record["station"] = station_;
     record["unit"] = unit.number;

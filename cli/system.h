@@ -1,17 +1,17 @@
 // What the command needs from the operating system, one implementation per
 // system (system_posix.cpp, system_win32.cpp): arguments and paths as text,
-// the terminal, the byte trace, Ctrl-C and port names.
+// the terminal, the byte trace, Ctrl-C and port names. Paths, the host name
+// and error texts come from platform/system_text.h.
 #pragma once
 
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "platform/system_text.h"
+
 // The command-line arguments as UTF-8, the program name first.
 std::vector<std::string> commandArguments(int argc, char** argv);
-
-// A UTF-8 path as the wide path the image loader takes.
-std::wstring widePath(const std::string& utf8);
 
 // True when standard error is an interactive terminal that can redraw lines in place.
 bool errorStreamIsTerminal();
@@ -34,15 +34,6 @@ void setOnInterrupt(std::atomic<bool>& flag);
 // this (a few seconds at most), since the system ends the process as soon as
 // it may.
 void interruptHandled();
-
-// The system's text for an error code (errno, or GetLastError on Windows).
-std::string systemErrorText(unsigned long code);
-
-// The machine's name, for the records of a station.
-std::string hostName();
-
-// The time now in UTC, ISO 8601 with milliseconds: "2026-12-07T17:25:26.123Z".
-std::string utcTimestamp();
 
 // Why `port` cannot be used as a --port name as things stand, or an empty text
 // when it can be tried.

@@ -35,15 +35,6 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     return TRUE;
 }
 
-std::string toUtf8(const wchar_t* wide) {
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return std::string();
-    std::string text(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], length, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(length) - 1);
-    return text;
-}
-
 }  // namespace
 
 std::vector<std::string> commandArguments(int argc, char** argv) {
@@ -51,18 +42,9 @@ std::vector<std::string> commandArguments(int argc, char** argv) {
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(utf8FromWide(wide[i]));
     LocalFree(wide);
     return arguments;
-}
-
-std::wstring widePath(const std::string& utf8) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], length);
-    wide.resize(static_cast<std::size_t>(length) - 1);
-    return wide;
 }
 
 bool errorStreamIsTerminal() {
@@ -98,41 +80,3 @@ void interruptHandled() {
 
 // COMn and \\.\COMn are the system's own names.
 std::string portNameProblem(const std::string&) { return std::string(); }
-
-std::string hostName() {
-    wchar_t name[256] = {};
-    DWORD length = sizeof name / sizeof name[0];
-    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return "unknown";
-    return toUtf8(name);
-}
-
-std::string utcTimestamp() {
-    SYSTEMTIME utc;
-    GetSystemTime(&utc);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", utc.wYear, utc.wMonth,
-                  utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
-    return text;
-}
-
-std::string systemErrorText(unsigned long code) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
-                                              0, nullptr, nullptr);
-        message.resize(static_cast<std::size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], bytes, nullptr,
-                            nullptr);
-    }
-    LocalFree(text);
-    // FormatMessage ends its text with CR LF and sometimes a full stop.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(code) : message;
-}

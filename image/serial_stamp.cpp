@@ -107,3 +107,12 @@ bool stampSerial(ImageBlock* first, const SerialLayout& layout, std::uint64_t nu
               block->data.get() + (layout.address - block->targetAddress));
     return true;
 }
+
+std::uint64_t highestSerial(const SerialLayout& layout) {
+    if (layout.format != SerialFormat::Ascii) return 0xFFFFFFFFull;
+    std::uint64_t highest = 0;
+    for (int digit = 0; digit < layout.asciiWidth && highest <= (UINT64_MAX - 9) / 10; ++digit) {
+        highest = highest * 10 + 9;
+    }
+    return layout.asciiWidth >= 20 ? UINT64_MAX : highest;
+}

@@ -22,6 +22,9 @@ struct SerialLayout {
 // "u32le", "u32be" or "ascii:W"; false with a message otherwise.
 bool parseSerialFormat(const std::string& text, SerialLayout& layout, std::string& error);
 
+// The highest number the layout holds: 2^32-1 for a 32-bit word, W nines for W digits.
+std::uint64_t highestSerial(const SerialLayout& layout);
+
 // True when all width() bytes at `address` lie inside one block's data.
 bool serialFits(const ImageBlock* first, const SerialLayout& layout);
 

@@ -1,6 +1,6 @@
 // The record log: records of two writers land whole, and a record that cannot
 // reach the disk is reported with the system's error.
-#include "cli/record_log.h"
+#include "station/record_log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "cli/serial_file.h"
-#include "cli/system.h"
+#include "station/serial_file.h"
+#include "platform/system_text.h"
 
 namespace {
 
@@ -48,7 +48,9 @@ bool rewind(HANDLE file) {
 
 }  // namespace
 
-bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::string& error) {
+// The number taken, or why not; `stop` and `lockLimitMs` are not waited on yet.
+bool takeNumber(const std::string& path, std::uint64_t highest, bool advance,
+                std::uint64_t& number, std::string& error, bool& exhausted) {
     LockedFile file(CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -70,10 +72,13 @@ bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::strin
         error = "not a decimal number";
         return false;
     }
-    if (number == UINT64_MAX) {
-        error = "no serial number is left";
+    if (number > highest || number == UINT64_MAX) {
+        exhausted = true;
+        error = "no serial number is left: " + std::to_string(number) + " is above " +
+                std::to_string(highest);
         return false;
     }
+    if (!advance) return true;
 
     const std::string next = serial_file::numberText(number + 1, digits);
     DWORD written = 0;
@@ -87,4 +92,16 @@ bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::strin
     }
     if (!SetEndOfFile(file.get()) || !FlushFileBuffers(file.get())) return failed(error);
     return true;  // the lock is released before the file closes
+}
+
+SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
+                         const std::atomic<bool>*, std::uint32_t) {
+    SerialTake take;
+    bool exhausted = false;
+    if (takeNumber(path, highest, advance, take.number, take.error, exhausted)) {
+        take.status = SerialStatus::Taken;
+    } else {
+        take.status = exhausted ? SerialStatus::Exhausted : SerialStatus::Failed;
+    }
+    return take;
 }

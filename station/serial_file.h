@@ -4,15 +4,42 @@
 // serial_file_win32.cpp); the text rules below are shared.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
-// Takes the next serial number from `path`, a text file holding it in
-// decimal: locks the file (other processes wait), reads the number, writes
-// number + 1, syncs it to disk, unlocks. A number is therefore never given
-// twice, across crashes and power loss, and a failed unit's number is not
-// reused. False with `error` (the OS text, or "not a decimal number") when it cannot.
-bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::string& error);
+#include "station/serial_source.h"
+
+// How long a station waits for another program's lock on the file.
+constexpr std::uint32_t kSerialLockLimitMs = 10000;
+
+// Uses the serial-number file `path`, a text file holding the next number in
+// decimal: locks the file (waiting at most `lockLimitMs` for other processes,
+// and ending the wait once `stop` is set), reads the number and, when
+// `advance`, writes number + 1, syncs it to disk and unlocks. A number is
+// therefore never given twice, across crashes and power loss, and a failed
+// unit's number is not reused. A number above `highest` is Exhausted and
+// nothing is written.
+SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
+                         const std::atomic<bool>* stop, std::uint32_t lockLimitMs);
+
+// The serial-number file as a station's source of numbers.
+class SerialFile final : public SerialSource {
+  public:
+    explicit SerialFile(std::string path, std::uint32_t lockLimitMs = kSerialLockLimitMs)
+        : path_(std::move(path)), lockLimitMs_(lockLimitMs) {}
+    std::string description() const override { return "the serial-number file " + path_; }
+    SerialTake check(std::uint64_t highest) override {
+        return useSerialFile(path_, highest, false, nullptr, lockLimitMs_);
+    }
+    SerialTake take(std::uint64_t highest, const std::atomic<bool>* stop) override {
+        return useSerialFile(path_, highest, true, stop, lockLimitMs_);
+    }
+
+  private:
+    std::string path_;
+    std::uint32_t lockLimitMs_;
+};
 
 namespace serial_file {
 

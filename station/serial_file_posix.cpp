@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cli/serial_file.h"
+#include "station/serial_file.h"
 
 namespace {
 
@@ -34,7 +34,9 @@ bool failed(std::string& error) {
 
 }  // namespace
 
-bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::string& error) {
+// The number taken, or why not; `stop` and `lockLimitMs` are not waited on yet.
+bool takeNumber(const std::string& path, std::uint64_t highest, bool advance,
+                std::uint64_t& number, std::string& error, bool& exhausted) {
     const FileDescriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (file.get() < 0) return failed(error);
     int locked = 0;
@@ -58,10 +60,13 @@ bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::strin
         error = "not a decimal number";
         return false;
     }
-    if (number == UINT64_MAX) {
-        error = "no serial number is left";
+    if (number > highest || number == UINT64_MAX) {
+        exhausted = true;
+        error = "no serial number is left: " + std::to_string(number) + " is above " +
+                std::to_string(highest);
         return false;
     }
+    if (!advance) return true;
 
     const std::string next = serial_file::numberText(number + 1, digits);
     const ssize_t written = pwrite(file.get(), next.data(), next.size(), 0);
@@ -73,4 +78,16 @@ bool takeSerialNumber(const std::string& path, std::uint64_t& number, std::strin
     if (ftruncate(file.get(), static_cast<off_t>(next.size())) != 0) return failed(error);
     if (fsync(file.get()) != 0) return failed(error);
     return true;  // closing the file releases the lock
+}
+
+SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
+                         const std::atomic<bool>*, std::uint32_t) {
+    SerialTake take;
+    bool exhausted = false;
+    if (takeNumber(path, highest, advance, take.number, take.error, exhausted)) {
+        take.status = SerialStatus::Taken;
+    } else {
+        take.status = exhausted ? SerialStatus::Exhausted : SerialStatus::Failed;
+    }
+    return take;
 }

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/record_log.h"
+#include "station/record_log.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The serial-number file: numbers taken by processes at once are never given
 // twice, and a file that holds no number is refused untouched.
-#include "cli/serial_file.h"
+#include "station/serial_file.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -53,10 +53,10 @@ Taker startTaker(const std::string& path, int count) {
     if (taker.pid == 0) {
         close(pipeEnds[0]);
         for (int i = 0; i < count; ++i) {
-            std::uint64_t number = 0;
-            std::string error;
-            const std::string line =
-                takeSerialNumber(path, number, error) ? std::to_string(number) + "\n" : "error\n";
+            const SerialTake take = SerialFile(path).take(UINT64_MAX, nullptr);
+            const std::string line = take.status == SerialStatus::Taken
+                                         ? std::to_string(take.number) + "\n"
+                                         : "error\n";
             if (write(pipeEnds[1], line.data(), line.size()) < 0) _exit(1);
         }
         _exit(0);
@@ -124,21 +124,22 @@ TEST(SerialFile, TwoProcessesTakingAtOnceGetDistinctConsecutiveNumbers) {
 }
 
 TEST(SerialFile, KeepsTheWidthAndRefusesWhatIsNotANumber) {
-    std::uint64_t number = 0;
-    std::string error;
     const TempFile padded("0099\r\n");
-    ASSERT_TRUE(takeSerialNumber(padded.path(), number, error)) << error;
-    EXPECT_EQ(number, 99u);
+    const SerialTake taken = SerialFile(padded.path()).take(UINT64_MAX, nullptr);
+    ASSERT_EQ(taken.status, SerialStatus::Taken) << taken.error;
+    EXPECT_EQ(taken.number, 99u);
     EXPECT_EQ(padded.content(), "0100\n");
 
     for (const std::string text : {"12a\n", "", "-5\n", "1 2\n", "18446744073709551616\n"}) {
         const TempFile bad(text);
-        EXPECT_FALSE(takeSerialNumber(bad.path(), number, error)) << text;
-        EXPECT_EQ(error, "not a decimal number");
+        const SerialTake refused = SerialFile(bad.path()).take(UINT64_MAX, nullptr);
+        EXPECT_EQ(refused.status, SerialStatus::Failed) << text;
+        EXPECT_EQ(refused.error, "not a decimal number");
         EXPECT_EQ(bad.content(), text);
     }
-    EXPECT_FALSE(takeSerialNumber("/nonexistent/serial.txt", number, error));
-    EXPECT_EQ(error, "No such file or directory");
+    const SerialTake missing = SerialFile("/nonexistent/serial.txt").take(UINT64_MAX, nullptr);
+    EXPECT_EQ(missing.status, SerialStatus::Failed);
+    EXPECT_EQ(missing.error, "No such file or directory");
 }
 
 }  // namespace

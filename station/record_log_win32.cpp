@@ -3,8 +3,8 @@
 // FlushFileBuffers puts it on disk.
 #include <windows.h>
 
-#include "cli/record_log.h"
-#include "cli/system.h"
+#include "station/record_log.h"
+#include "platform/system_text.h"
 
 namespace {
 
