@@ -23,6 +23,7 @@ struct StationOptions {
     std::vector<std::string> ports;  // the slots, in the order given
     std::string imagePath;           // UTF-8
     std::string logPath;             // empty: no log file
+    std::string station;             // the station's name in its records; empty: the host name
     int limit = 0;                   // boards to pass before the station ends; 0: no limit
     int retries = 0;                 // further attempts for a board whose switch or transfer failed
     std::string serialAt;            // device address of the serial number; empty: none
@@ -33,8 +34,9 @@ struct StationOptions {
 };
 
 // Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
-// finish; twice aborts them.
-int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt);
+// finish; twice aborts them, as a hang-up (`hangUp`) does.
+int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
+                      std::atomic<bool>& hangUp);
 
 // Summarises a station's record log (JSON Lines), overall and per slot.
 int runReportCommand(const std::string& path, bool json);

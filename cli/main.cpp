@@ -127,8 +127,11 @@ int runCommandLine(std::vector<std::string>& arguments) {
         ->required()
         ->allow_extra_args(false)
         ->delimiter(',');
-    station->add_option("--log", stationOptions.logPath,
-                        "Append every result to FILE as a JSON line, synced to disk");
+    CLI::Option* log = station->add_option(
+        "--log", stationOptions.logPath,
+        "Append every unit's start and result to FILE as JSON lines, synced to disk");
+    station->add_option("--station", stationOptions.station,
+                        "The station's name in its records (default: the host name)");
     station->add_option("--limit", stationOptions.limit, "End after N boards have passed")
         ->check(CLI::NonNegativeNumber);
     station
@@ -142,6 +145,7 @@ int runCommandLine(std::vector<std::string>& arguments) {
                                                   "File holding the next serial number");
     serialAt->needs(serialFile);
     serialFile->needs(serialAt);
+    serialFile->needs(log);  // every serial number given must be on record
     station
         ->add_option("--serial-format", stationOptions.serialFormat,
                      "u32le (the default), u32be or ascii:W (W digits)")
@@ -167,7 +171,8 @@ int runCommandLine(std::vector<std::string>& arguments) {
     }
 
     std::atomic<bool> stop{false};
-    setOnInterrupt(stop);
+    std::atomic<bool> hangUp{false};
+    setOnInterrupt(stop, *station ? &hangUp : nullptr);
 
     if (*ports) return runPortsCommand(json);
     if (*report) return runReportCommand(reportPath, json);
@@ -180,7 +185,7 @@ int runCommandLine(std::vector<std::string>& arguments) {
         if (const int status = checkPortList(stationOptions.ports, stationOptions.json)) {
             return status;
         }
-        return runStationCommand(stationOptions, stop);
+        return runStationCommand(stationOptions, stop, hangUp);
     }
     if (const int status = checkPortList(flashOptions.ports, flashOptions.json)) return status;
     return runFlashCommand(flashOptions, stop);

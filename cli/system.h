@@ -26,8 +26,11 @@ int errorStreamColumns();
 using TraceSink = void (*)(const std::string& line, void* context);
 void divertErrorStreamTrace(TraceSink sink, void* context);
 
-// From now on Ctrl-C (and a termination request) sets `flag` instead of ending the process.
-void setOnInterrupt(std::atomic<bool>& flag);
+// From now on Ctrl-C sets `flag` instead of ending the process. A hang-up, a
+// termination request and (on Windows) the console's close, logoff and
+// shutdown set `hangUp`, or `flag` when it is null. A closed output pipe no
+// longer ends the process: writes to it fail instead.
+void setOnInterrupt(std::atomic<bool>& flag, std::atomic<bool>* hangUp = nullptr);
 
 // The program's results are out; main calls it last, on every path. Closing
 // the console window on Windows sets the interrupt flag and then waits for

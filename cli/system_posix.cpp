@@ -38,10 +38,12 @@ void forwardTraceLine(const std::wstring& text, void* diversion) {
 }
 
 std::atomic<bool>* interruptFlag = nullptr;
+std::atomic<bool>* hangUpFlag = nullptr;
 
-extern "C" void onInterruptSignal(int) {
-    // Only a lock-free atomic store: safe in a signal handler.
-    if (interruptFlag != nullptr) interruptFlag->store(true);
+extern "C" void onInterruptSignal(int signal) {
+    // Only lock-free atomic stores: safe in a signal handler.
+    std::atomic<bool>* flag = signal == SIGINT || hangUpFlag == nullptr ? interruptFlag : hangUpFlag;
+    if (flag != nullptr) flag->store(true);
 }
 
 }  // namespace
@@ -71,14 +73,17 @@ void divertErrorStreamTrace(TraceSink sink, void* context) {
     traceDiverted = true;
 }
 
-void setOnInterrupt(std::atomic<bool>& flag) {
+void setOnInterrupt(std::atomic<bool>& flag, std::atomic<bool>* hangUp) {
     interruptFlag = &flag;
+    hangUpFlag = hangUp;
     struct sigaction action {};
     action.sa_handler = onInterruptSignal;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a blocking poll returns early and sees the flag.
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 // Nothing waits for the results here: a signal only sets the flag.

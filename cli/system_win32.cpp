@@ -19,19 +19,19 @@ constexpr int kDefaultColumns = 80;
 constexpr DWORD kCloseWaitMs = 4500;
 
 std::atomic<bool>* interruptFlag = nullptr;
+std::atomic<bool>* hangUpFlag = nullptr;
 // Set (manual reset) once the results are out.
 HANDLE resultsOut = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
-        return FALSE;
-    }
-    if (interruptFlag != nullptr) interruptFlag->store(true);
-    // After a close event the process ends as soon as the handler returns:
-    // hold it until the ports are closed and the results printed.
-    if (event == CTRL_CLOSE_EVENT && resultsOut != nullptr) {
-        WaitForSingleObject(resultsOut, kCloseWaitMs);
-    }
+    const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+                        event == CTRL_SHUTDOWN_EVENT;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !ending) return FALSE;
+    std::atomic<bool>* flag = ending && hangUpFlag != nullptr ? hangUpFlag : interruptFlag;
+    if (flag != nullptr) flag->store(true);
+    // After these events the process ends as soon as the handler returns:
+    // hold it until the ports are closed and the results recorded and printed.
+    if (ending && resultsOut != nullptr) WaitForSingleObject(resultsOut, kCloseWaitMs);
     return TRUE;
 }
 
@@ -66,8 +66,9 @@ int errorStreamColumns() {
 // The trace goes to the debugger output here, never into the console.
 void divertErrorStreamTrace(TraceSink, void*) {}
 
-void setOnInterrupt(std::atomic<bool>& flag) {
+void setOnInterrupt(std::atomic<bool>& flag, std::atomic<bool>* hangUp) {
     interruptFlag = &flag;
+    hangUpFlag = hangUp;
     if (resultsOut == nullptr) resultsOut = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }

@@ -19,7 +19,7 @@ void PresenceProbe::release() {
     link_.port = nullptr;
 }
 
-Presence PresenceProbe::probe() {
+Presence PresenceProbe::probe(std::uint32_t replyLimitMs) {
     if (port_ == nullptr) {
         port_ = createPortNamed(portName_);
         if (port_->handle == kInvalidPortHandle) {
@@ -35,9 +35,9 @@ Presence PresenceProbe::probe() {
     while (readBytes(port_, stale, count) == 0 && count > 0) count = sizeof stale;
 
     std::uint32_t version = 0;
-    const LinkResult boot = queryBootVersion(&link_, version, kProbeReplyLimitMs);
+    const LinkResult boot = queryBootVersion(&link_, version, replyLimitMs);
     if (boot.ok()) return Presence::Answered;
-    if (boot != LinkStatus::PortError && queryAppVersion(&link_, kProbeReplyLimitMs) != nullptr) {
+    if (boot != LinkStatus::PortError && queryAppVersion(&link_, replyLimitMs) != nullptr) {
         return Presence::Answered;
     }
     // A port that failed (an adapter unplugged with its board) is opened afresh next time.

@@ -22,6 +22,9 @@ enum class Presence {
 // How long a probe waits for each of its two replies: a device answers within
 // milliseconds, so a board placed on a slot is found within a probe interval.
 constexpr std::uint32_t kProbeReplyLimitMs = 80;
+// The wait of the probes that watch a board for its removal: shorter, so that
+// a removal is seen sooner, while several silent probes in a row must agree.
+constexpr std::uint32_t kRemovalProbeReplyLimitMs = 50;
 
 class PresenceProbe {
   public:
@@ -31,9 +34,9 @@ class PresenceProbe {
     PresenceProbe& operator=(const PresenceProbe&) = delete;
 
     // Opens the port when it is not open, drops what arrived since the last
-    // probe, and asks. A port that fails under the probe is closed, so the
-    // next probe opens it afresh.
-    Presence probe();
+    // probe, and asks, waiting `replyLimitMs` for each reply. A port that fails
+    // under the probe is closed, so the next probe opens it afresh.
+    Presence probe(std::uint32_t replyLimitMs = kProbeReplyLimitMs);
     // Closes the port, for the flashing job that opens it itself.
     void release();
     // The OS error of the last failed open.

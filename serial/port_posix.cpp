@@ -211,6 +211,10 @@ std::string devicePortIdentity(const std::string& name) {
 
 bool portInUse(int openError) { return openError == EBUSY; }
 
+bool portAbsent(int openError) {
+    return openError == ENOENT || openError == ENODEV || openError == ENXIO || openError == EIO;
+}
+
 int absentPortError() { return ENOENT; }
 
 std::string portErrorText(int error) { return std::strerror(error); }

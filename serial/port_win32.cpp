@@ -165,6 +165,13 @@ bool portInUse(int openError) {
 
 int absentPortError() { return ERROR_FILE_NOT_FOUND; }
 
+// Under Wine a port whose device has gone can still be created; its set-up
+// then fails with ERROR_INVALID_FUNCTION (1).
+bool portAbsent(int openError) {
+    return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ||
+           openError == ERROR_INVALID_FUNCTION || openError == ERROR_GEN_FAILURE;
+}
+
 std::string portErrorText(int error) {
     char text[256] = {};
     const DWORD length =

@@ -28,3 +28,7 @@ class RecordLog {
     // A failed append left part of its record: the next one starts on a line of its own.
     bool torn_ = false;
 };
+
+// Reads the whole log; a log that does not exist yet reads as empty. False
+// with the system's text when it cannot be read.
+bool readLogText(const std::string& path, std::string& content, std::string& error);
