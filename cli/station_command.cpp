@@ -26,6 +26,7 @@
 #include "station/record_log.h"
 #include "station/serial_file.h"
 #include "station/station_engine.h"
+#include "station/station_image.h"
 
 namespace {
 
@@ -268,7 +269,7 @@ int runStation(const StationOptions& options, StationSettings settings, const Co
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
                       std::atomic<bool>& hangUp) {
     // The image is read once: a file changed on disk meanwhile changes nothing.
-    const CodeImage image = loadCodeImage(widePath(options.imagePath));
+    const CodeImage image = loadStationImage(options.imagePath);
     if (image.outcome != ImageOutcome::Loaded) {
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(),
                      singleLine(image.message).c_str());

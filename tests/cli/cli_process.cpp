@@ -90,6 +90,10 @@ bool CliProcess::waitForError(const std::string& text, int timeoutMs) {
     return true;
 }
 
+void CliProcess::hangUp() {
+    if (pid_ > 0) ::kill(pid_, SIGHUP);
+}
+
 void CliProcess::interrupt() {
     if (pid_ > 0) ::kill(pid_, SIGINT);
 }

@@ -27,6 +27,7 @@ class CliProcess {
     // Collects output until standard error holds `text`; false after the time limit.
     bool waitForError(const std::string& text, int timeoutMs);
     void interrupt();  // SIGINT, as Ctrl-C sends it
+    void hangUp();     // SIGHUP, as a closed terminal sends it
     // SIGKILL, as a crash or a power cut ends the program; then what it printed.
     CliOutcome kill();
     // What the program printed so far.
