@@ -15,10 +15,10 @@
 #include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
-#include "platform/system_text.h"
 #include "flashing/flash_job.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
+#include "platform/system_text.h"
 #include "serial/port_listing.h"
 
 struct quorvel_image {

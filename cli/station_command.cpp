@@ -5,7 +5,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <thread>
 
@@ -18,15 +17,11 @@
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
 #include "platform/platform.h"
-#include "platform/sha256.h"
-#include "serial/serial_port.h"
 #include "station/device_slots.h"
 #include "station/event_queue.h"
-#include "station/image_digest.h"
-#include "station/record_log.h"
-#include "station/serial_file.h"
 #include "station/station_engine.h"
 #include "station/station_image.h"
+#include "station/station_setup.h"
 
 namespace {
 
@@ -50,9 +45,9 @@ bool parseAddress(const std::string& text, std::uint32_t& address) {
     return true;
 }
 
-// The serial number's layout, when one is written; 0, or the exit status of a wrong option.
-int serialLayoutOf(const StationOptions& options, const CodeImage& image,
-                   std::optional<SerialLayout>& serialLayout) {
+// The serial number's layout from the options, when one is written; 0, or the
+// exit status of a wrong option.
+int serialLayoutOf(const StationOptions& options, std::optional<SerialLayout>& serialLayout) {
     if (options.serialAt.empty()) return kExitSuccess;
     SerialLayout layout;
     std::string error;
@@ -65,89 +60,7 @@ int serialLayoutOf(const StationOptions& options, const CodeImage& image,
                      options.serialAt.c_str());
         return kExitUsage;
     }
-    if (!serialFits(image.first(), layout)) {
-        std::fprintf(stderr,
-                     "quorvel-cli: the serial number's %d bytes at %s do not lie inside the "
-                     "image's data\n",
-                     layout.width(), options.serialAt.c_str());
-        return kExitImage;
-    }
     serialLayout = layout;
-    return kExitSuccess;
-}
-
-// A slot whose port is absent waits for it; one that another program holds,
-// or that cannot be opened for another reason (no permission), ends the
-// station before any board is touched.
-int checkPorts(const std::vector<std::string>& ports) {
-    for (const std::string& port : ports) {
-        SerialPort* opened = createPortNamed(port);
-        const int openError = opened->handle == kInvalidPortHandle ? opened->openError : 0;
-        closePort(opened);
-        if (openError == 0 || portAbsent(openError)) continue;
-        std::fprintf(stderr, "quorvel-cli: %s %s (%s, error %d)\n", port.c_str(),
-                     portInUse(openError) ? "is in use by another program" : "cannot be opened",
-                     portErrorText(openError).c_str(), openError);
-        return kExitNoDevice;
-    }
-    return kExitSuccess;
-}
-
-// What the image is, for every record: its path, the digests of its bytes and of its file.
-int imageFactsOf(const StationOptions& options, const CodeImage& image, ImageFacts& facts) {
-    Sha256 hash;
-    for (const auto& block : image.blocks) {
-        hash.update(block->data.get(), static_cast<std::size_t>(block->byteCount));
-    }
-    facts.path = options.imagePath;
-    facts.sha256 = hash.finishHex();
-    facts.bytes = image.byteCount();
-    std::string error;
-    if (!fileSha256(options.imagePath, facts.fileSha256, error)) {
-        std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(), error.c_str());
-        return kExitImage;
-    }
-    return kExitSuccess;
-}
-
-// The log opened for appending, and what it says of the station's units and slots.
-int openLog(const StationOptions& options, StationSettings& settings,
-            std::unique_ptr<RecordLog>& log) {
-    if (options.logPath.empty()) return kExitSuccess;
-    std::string content;
-    std::string error;
-    if (!readLogText(options.logPath, content, error)) {
-        std::fprintf(stderr, "quorvel-cli: the log %s cannot be read: %s\n",
-                     options.logPath.c_str(), error.c_str());
-        return kExitRecordsLost;
-    }
-    settings.memory =
-        rememberStation(parseRecordLines(content).records, settings.station, settings.ports);
-    log = std::make_unique<RecordLog>();
-    int osError = 0;
-    if (!log->open(options.logPath, osError, error)) {
-        std::fprintf(stderr, "quorvel-cli: the log %s cannot be written: %s (error %d)\n",
-                     options.logPath.c_str(), error.c_str(), osError);
-        return kExitRecordsLost;
-    }
-    settings.log = log.get();
-    settings.logName = options.logPath;
-    return kExitSuccess;
-}
-
-// The serial-number file, checked before any board: it is there, reads, can
-// be locked, and its number fits the format.
-int openSerials(const StationOptions& options, const SerialLayout& layout,
-                StationSettings& settings, std::unique_ptr<SerialFile>& serials) {
-    serials = std::make_unique<SerialFile>(options.serialFile);
-    settings.highestSerial = highestSerial(layout);
-    const SerialTake check = serials->check(settings.highestSerial);
-    if (check.status != SerialStatus::Taken) {
-        std::fprintf(stderr, "quorvel-cli: the serial-number file %s cannot be used: %s\n",
-                     options.serialFile.c_str(), check.error.c_str());
-        return kExitRecordsLost;
-    }
-    settings.serials = serials.get();
     return kExitSuccess;
 }
 
@@ -197,12 +110,12 @@ class StationPrinter {
         if (json_) {
             board_.note(line, stdout);
         } else if (record.event == RecordEvent::Result) {
-            board_.note("unit " + std::to_string(record.unit.value_or(0)) + " attempt " +
-                            std::to_string(record.attempt) +
-                            (record.serial ? " serial " + std::to_string(*record.serial)
-                                           : std::string()) +
-                            ": " + resultLine(record.port, event.result),
-                        stdout);
+            board_.note(
+                "unit " + std::to_string(record.unit.value_or(0)) + " attempt " +
+                    std::to_string(record.attempt) +
+                    (record.serial ? " serial " + std::to_string(*record.serial) : std::string()) +
+                    ": " + resultLine(record.port, event.result),
+                stdout);
         }
     }
 
@@ -231,18 +144,18 @@ void watchInterrupts(StationEngine& engine, std::atomic<bool>& interrupt,
     }
 }
 
-int runStation(const StationOptions& options, StationSettings settings, const CodeImage& image,
+int runStation(const StationOptions& options, PreparedStation& prepared, const CodeImage& image,
                const std::optional<SerialLayout>& serialLayout, std::atomic<bool>& interrupt,
                std::atomic<bool>& hangUp) {
     std::fprintf(stderr, "image %s: %" PRId64 " bytes, sha256 %s\n", options.imagePath.c_str(),
-                 image.byteCount(), settings.image.sha256.c_str());
+                 image.byteCount(), prepared.settings.image.sha256.c_str());
     const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
     StationBoard board(options.ports,
                        inPlace ? StationBoard::Style::InPlace : StationBoard::Style::Plain, stderr);
     StationPrinter printer(board, options.json);
     EventQueue events;
     DeviceSlots hardware(options.ports, image, serialLayout, FlashPauses{});
-    StationEngine engine(std::move(settings), hardware, events, tickCount);
+    StationEngine engine(prepared.settings, hardware, events, tickCount);
     engine.start();
     std::thread watcher([&] { watchInterrupts(engine, interrupt, hangUp); });
     std::uint32_t lastTick = tickCount();
@@ -259,9 +172,7 @@ int runStation(const StationOptions& options, StationSettings settings, const Co
     }
     watcher.join();
     std::fprintf(stderr, "station: %s\n", board.summary().c_str());
-    const StationEnd end = engine.end();
-    if (end.aborted) return kExitInterrupted;
-    return end.recordsLost || end.serialsFailed ? kExitRecordsLost : kExitSuccess;
+    return stationEndStatus(engine.end());
 }
 
 }  // namespace
@@ -275,22 +186,20 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
                      singleLine(image.message).c_str());
         return kExitImage;
     }
-    StationSettings settings;
-    settings.ports = options.ports;
-    settings.station = options.station.empty() ? hostName() : options.station;
-    settings.limit = options.limit;
-    settings.retries = options.retries;
-    std::optional<SerialLayout> serialLayout;
-    std::unique_ptr<SerialFile> serials;
-    std::unique_ptr<RecordLog> log;
-    if (const int status = serialLayoutOf(options, image, serialLayout)) return status;
-    if (const int status = imageFactsOf(options, image, settings.image)) return status;
-    if (serialLayout) {
-        if (const int status = openSerials(options, *serialLayout, settings, serials)) {
-            return status;
-        }
+    StationRequest request;
+    request.ports = options.ports;
+    request.imagePath = options.imagePath;
+    request.logPath = options.logPath;
+    request.station = options.station;
+    request.limit = options.limit;
+    request.retries = options.retries;
+    request.serialFile = options.serialFile;
+    if (const int status = serialLayoutOf(options, request.serialLayout)) return status;
+    PreparedStation prepared;
+    std::string error;
+    if (const int status = prepareStation(request, image, prepared, error)) {
+        std::fprintf(stderr, "quorvel-cli: %s\n", error.c_str());
+        return status;
     }
-    if (const int status = checkPorts(options.ports)) return status;
-    if (const int status = openLog(options, settings, log)) return status;
-    return runStation(options, std::move(settings), image, serialLayout, interrupt, hangUp);
+    return runStation(options, prepared, image, request.serialLayout, interrupt, hangUp);
 }

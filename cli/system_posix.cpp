@@ -42,7 +42,8 @@ std::atomic<bool>* hangUpFlag = nullptr;
 
 extern "C" void onInterruptSignal(int signal) {
     // Only lock-free atomic stores: safe in a signal handler.
-    std::atomic<bool>* flag = signal == SIGINT || hangUpFlag == nullptr ? interruptFlag : hangUpFlag;
+    std::atomic<bool>* flag =
+        signal == SIGINT || hangUpFlag == nullptr ? interruptFlag : hangUpFlag;
     if (flag != nullptr) flag->store(true);
 }
 

@@ -24,8 +24,8 @@ std::atomic<bool>* hangUpFlag = nullptr;
 HANDLE resultsOut = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-                        event == CTRL_SHUTDOWN_EVENT;
+    const bool ending =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !ending) return FALSE;
     std::atomic<bool>* flag = ending && hangUpFlag != nullptr ? hangUpFlag : interruptFlag;
     if (flag != nullptr) flag->store(true);

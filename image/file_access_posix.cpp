@@ -8,7 +8,6 @@
 #include "image/file_access.h"
 #include "platform/system_text.h"
 
-
 bool readFileFacts(const std::wstring& path, FileFacts& facts) {
     const int fd = open(utf8FromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -114,4 +114,3 @@ std::string utf8FromWide(const std::wstring& text) {
     }
     return out;
 }
-

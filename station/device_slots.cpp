@@ -51,8 +51,8 @@ SlotFlash DeviceSlots::flash(std::size_t slot, const SlotFlashHooks& hooks,
             hooks.progress(static_cast<int>(std::int64_t{sent} * 100 / total));
         }
     };
-    flashed.result = flashDevice(port.name, blocks.front().get(), image_.downloadFlags, events,
-                                 stop, pauses_);
+    flashed.result =
+        flashDevice(port.name, blocks.front().get(), image_.downloadFlags, events, stop, pauses_);
     if (!facts.known) facts = lookUpPort(port.name);
     flashed.flash = flashRecordJson(port.name, facts, flashed.result);
     return flashed;

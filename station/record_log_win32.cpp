@@ -3,8 +3,8 @@
 // FlushFileBuffers puts it on disk.
 #include <windows.h>
 
-#include "station/record_log.h"
 #include "platform/system_text.h"
+#include "station/record_log.h"
 
 namespace {
 

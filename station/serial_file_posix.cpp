@@ -35,8 +35,8 @@ bool failed(std::string& error) {
 }  // namespace
 
 // The number taken, or why not; `stop` and `lockLimitMs` are not waited on yet.
-bool takeNumber(const std::string& path, std::uint64_t highest, bool advance,
-                std::uint64_t& number, std::string& error, bool& exhausted) {
+bool takeNumber(const std::string& path, std::uint64_t highest, bool advance, std::uint64_t& number,
+                std::string& error, bool& exhausted) {
     const FileDescriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (file.get() < 0) return failed(error);
     int locked = 0;

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "station/serial_file.h"
 #include "platform/system_text.h"
+#include "station/serial_file.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ bool rewind(HANDLE file) {
 }  // namespace
 
 // The number taken, or why not; `stop` and `lockLimitMs` are not waited on yet.
-bool takeNumber(const std::string& path, std::uint64_t highest, bool advance,
-                std::uint64_t& number, std::string& error, bool& exhausted) {
+bool takeNumber(const std::string& path, std::uint64_t highest, bool advance, std::uint64_t& number,
+                std::string& error, bool& exhausted) {
     LockedFile file(CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

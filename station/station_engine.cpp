@@ -8,7 +8,7 @@
 struct StationEngine::Slot {
     enum class Phase { Armed, AwaitingRemoval, Ended };
     Phase phase = Phase::Armed;
-    std::atomic<bool> halt{false};  // ends the job in flight: abort, or a unit refused
+    std::atomic<bool> halt{false};     // ends the job in flight: abort, or a unit refused
     std::optional<SlotMemory> resume;  // a half-written board to flash again as its unit
     bool silent = false;               // the probes since `silentSince` found no board
     std::uint32_t silentSince = 0;
@@ -75,7 +75,8 @@ void StationEngine::start() {
         std::lock_guard<std::mutex> lock(mutex_);
         slotsRunning_ = static_cast<int>(slots_.size());
     }
-    for (std::size_t i = 0; i < slots_.size(); ++i) threads_.emplace_back([this, i] { runSlot(i); });
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        threads_.emplace_back([this, i] { runSlot(i); });
     if (slots_.empty()) runSlot(0);
 }
 
@@ -190,8 +191,8 @@ std::optional<std::uint32_t> StationEngine::stepAwaitingRemoval(std::size_t inde
             slot.phase = Slot::Phase::Armed;
             slot.unit.reset();
             slot.serial.reset();
-            showSlot(index, presence == Presence::Silent ? SlotState::Waiting
-                                                         : SlotState::WaitingForPort);
+            showSlot(index,
+                     presence == Presence::Silent ? SlotState::Waiting : SlotState::WaitingForPort);
             return clock_();
         }
     } else {
@@ -261,8 +262,7 @@ SlotFlash StationEngine::attempt(std::size_t index, Unit& unit, int attemptNumbe
     UnitRecord record = newRecord(index, unit, attemptNumber, RecordEvent::Result);
     record.flash = flashed.flash;
     record.ok = flashed.result.outcome == PortOutcome::Done;
-    const std::string reason =
-        slot.refusal.empty() ? failureReason(flashed.result) : slot.refusal;
+    const std::string reason = slot.refusal.empty() ? failureReason(flashed.result) : slot.refusal;
     if (!reason.empty()) record.reason = reason;
     writeRecord(index, std::move(record), &flashed.result);
     return flashed;

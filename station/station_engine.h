@@ -63,10 +63,10 @@ struct ImageFacts {
 };
 
 struct StationSettings {
-    std::vector<std::string> ports;  // the slots
-    std::string station;             // the station's name in every record
-    int limit = 0;                   // boards to pass before arming stops; 0: none
-    int retries = 0;                 // further attempts after a failed switch or transfer
+    std::vector<std::string> ports;   // the slots
+    std::string station;              // the station's name in every record
+    int limit = 0;                    // boards to pass before arming stops; 0: none
+    int retries = 0;                  // further attempts after a failed switch or transfer
     SerialSource* serials = nullptr;  // none: no serial numbers
     std::uint64_t highestSerial = UINT64_MAX;
     RecordLog* log = nullptr;  // none: no records kept
@@ -83,8 +83,8 @@ struct StationSettings {
 
 // How the station ended.
 struct StationEnd {
-    bool aborted = false;      // abort(): boards in flight were cut short
-    bool recordsLost = false;  // the log could not be written
+    bool aborted = false;        // abort(): boards in flight were cut short
+    bool recordsLost = false;    // the log could not be written
     bool serialsFailed = false;  // the serial-number source failed, or ran out
     int passed = 0;
     int failed = 0;

@@ -71,8 +71,8 @@ bool parseRecordLine(const std::string& line, UnitRecord& record) {
     const Json object = Json::parse(line, nullptr, false);
     if (!object.is_object()) return false;
     std::string event = "result";
-    if (object.contains("event") && (!readKey(object, "event", event) ||
-                                     (event != "start" && event != "result"))) {
+    if (object.contains("event") &&
+        (!readKey(object, "event", event) || (event != "start" && event != "result"))) {
         return false;
     }
     record.event = event == "start" ? RecordEvent::Start : RecordEvent::Result;
@@ -95,9 +95,8 @@ bool parseRecordLine(const std::string& line, UnitRecord& record) {
     if (readKey(object, "reason", reason)) record.reason = reason;
     if (record.event == RecordEvent::Result) {
         static const char* const kRecordKeys[] = {
-            "event",        "time",         "station",           "unit",        "attempt",
-            "serial",       "image_path",   "image_sha256",      "image_file_sha256",
-            "image_bytes",  "reason"};
+            "event",      "time",         "station",           "unit",        "attempt", "serial",
+            "image_path", "image_sha256", "image_file_sha256", "image_bytes", "reason"};
         for (const auto& [key, value] : object.items()) {
             bool own = false;
             for (const char* recordKey : kRecordKeys) own = own || key == recordKey;

@@ -14,10 +14,10 @@ enum class RecordEvent { Start, Result };
 
 struct UnitRecord {
     RecordEvent event = RecordEvent::Result;
-    std::string time;        // UTC, "2026-12-07T17:25:26.123Z"
-    std::int64_t timeMs = 0;  // `time` as milliseconds since 1970, read back from a line
-    std::string station;     // the station's name; "" in logs older than names
-    std::string port;        // the slot: the port name as given
+    std::string time;                  // UTC, "2026-12-07T17:25:26.123Z"
+    std::int64_t timeMs = 0;           // `time` as milliseconds since 1970, read back from a line
+    std::string station;               // the station's name; "" in logs older than names
+    std::string port;                  // the slot: the port name as given
     std::optional<std::int64_t> unit;  // running number per station; none in a bare flash record
     std::int64_t attempt = 1;
     std::optional<std::uint64_t> serial;

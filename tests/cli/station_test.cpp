@@ -42,11 +42,12 @@ std::vector<Json> records(const std::string& path, const std::string& event = "r
 
 // How often board `board` of a simulator's transcript began a transfer.
 std::size_t transfersOf(const std::string& transcript, int board) {
-    const std::size_t from = board == 1 ? 0 : transcript.find("place board " + std::to_string(board));
+    const std::size_t from =
+        board == 1 ? 0 : transcript.find("place board " + std::to_string(board));
     const std::size_t to = transcript.find("place board " + std::to_string(board + 1));
     std::size_t count = 0;
-    for (std::size_t at = transcript.find("boot rx start", from); at < to && at != std::string::npos;
-         at = transcript.find("boot rx start", at + 1)) {
+    for (std::size_t at = transcript.find("boot rx start", from);
+         at < to && at != std::string::npos; at = transcript.find("boot rx start", at + 1)) {
         ++count;
     }
     return count;
@@ -182,8 +183,9 @@ TEST(Station, ARestartWaitsForAPassedBoardAndFinishesAHalfWrittenOneAsItsUnit) {
     // one is flashed again as its unit, with its serial number.
     CliProcess again(setup.arguments({passed.linkPath(), cut.linkPath()}, {"--json"}));
     ASSERT_TRUE(again.waitForError(cut.linkPath() + "  PASS", 40000)) << again.soFar().err;
-    EXPECT_NE(again.soFar().err.find(passed.linkPath() + "  PASS  unit 1  serial 1000  remove board"),
-              std::string::npos)
+    EXPECT_NE(
+        again.soFar().err.find(passed.linkPath() + "  PASS  unit 1  serial 1000  remove board"),
+        std::string::npos)
         << again.soFar().err;
     again.interrupt();  // once, with nothing in flight: a clean end
     const CliOutcome run = again.finish(10000);
@@ -243,7 +245,8 @@ TEST(Station, ATornLogGetsItsLineEndAndEveryUnitStartsOnRecord) {
         EXPECT_EQ((*record)["unit"], 1);
         EXPECT_EQ((*record)["serial"], 1000);
         EXPECT_EQ((*record)["image_path"], setup.imagePath);
-        EXPECT_EQ((*record)["image_file_sha256"], (*record)["image_sha256"]);  // a .bin is its bytes
+        EXPECT_EQ((*record)["image_file_sha256"],
+                  (*record)["image_sha256"]);  // a .bin is its bytes
     }
     const CliOutcome report = runCli({"report", setup.logPath});
     EXPECT_NE(report.err.find("line 1: cannot be read, skipped"), std::string::npos) << report.err;
@@ -275,9 +278,9 @@ TEST(Station, RunningOutOfNumbersStopsArmingAndEndsWithStatus5) {
     DevsimProcess first({"--start", "boot"}, 1);
     DevsimProcess second({"--start", "boot"}, 2);
     ASSERT_TRUE(first.started() && second.started());
-    const CliOutcome run =
-        runCli(setup.arguments({first.linkPath(), second.linkPath()}, {"--serial-format", "ascii:2"}),
-               kStationLimitMs);
+    const CliOutcome run = runCli(
+        setup.arguments({first.linkPath(), second.linkPath()}, {"--serial-format", "ascii:2"}),
+        kStationLimitMs);
     EXPECT_EQ(run.status, 5) << run.err;
     EXPECT_NE(run.err.find("no serial number is left"), std::string::npos) << run.err;
     const std::vector<Json> logged = records(setup.logPath);

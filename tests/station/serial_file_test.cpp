@@ -54,9 +54,8 @@ Taker startTaker(const std::string& path, int count) {
         close(pipeEnds[0]);
         for (int i = 0; i < count; ++i) {
             const SerialTake take = SerialFile(path).take(UINT64_MAX, nullptr);
-            const std::string line = take.status == SerialStatus::Taken
-                                         ? std::to_string(take.number) + "\n"
-                                         : "error\n";
+            const std::string line =
+                take.status == SerialStatus::Taken ? std::to_string(take.number) + "\n" : "error\n";
             if (write(pipeEnds[1], line.data(), line.size()) < 0) _exit(1);
         }
         _exit(0);

@@ -114,7 +114,8 @@ class CountingSerials final : public SerialSource {
 struct Station {
     explicit Station(std::size_t slotCount, StationSettings extra = {}) : slots(slotCount) {
         settings = std::move(extra);
-        for (std::size_t i = 0; i < slotCount; ++i) settings.ports.push_back("COM" + std::to_string(i + 1));
+        for (std::size_t i = 0; i < slotCount; ++i)
+            settings.ports.push_back("COM" + std::to_string(i + 1));
         settings.station = "bench";
         recorder.clock = &slots.now;
     }
@@ -122,8 +123,9 @@ struct Station {
     // Steps the slots in the order of their due times until they all end or
     // the clock passes `untilMs`; `at` runs once the clock has passed its time.
     void run(std::uint32_t untilMs, std::map<std::uint32_t, std::function<void()>> at = {}) {
-        if (!engine) engine = std::make_unique<StationEngine>(settings, slots, recorder,
-                                                              [this] { return slots.now; });
+        if (!engine)
+            engine = std::make_unique<StationEngine>(settings, slots, recorder,
+                                                     [this] { return slots.now; });
         std::vector<std::optional<std::uint32_t>> due(settings.ports.size(), slots.now);
         for (;;) {
             std::size_t next = due.size();

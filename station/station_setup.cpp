@@ -1,0 +1,111 @@
+#include "station/station_setup.h"
+
+#include <cstdio>
+
+#include "platform/sha256.h"
+#include "platform/system_text.h"
+#include "serial/serial_port.h"
+#include "station/image_digest.h"
+
+namespace {
+
+int imageFactsOf(const StationRequest& request, const CodeImage& image, ImageFacts& facts,
+                 std::string& error) {
+    Sha256 hash;
+    for (const auto& block : image.blocks) {
+        hash.update(block->data.get(), static_cast<std::size_t>(block->byteCount));
+    }
+    facts.path = request.imagePath;
+    facts.sha256 = hash.finishHex();
+    facts.bytes = image.byteCount();
+    if (request.imagePath.empty()) return kStationOk;  // bytes handed over, no file
+    if (!fileSha256(request.imagePath, facts.fileSha256, error)) {
+        error = request.imagePath + ": " + error;
+        return kStationBadImage;
+    }
+    return kStationOk;
+}
+
+// The file is there, reads, can be locked, and its number fits the format.
+int openSerials(const StationRequest& request, PreparedStation& prepared, std::string& error) {
+    if (!request.serialLayout) return kStationOk;
+    if (request.logPath.empty()) {
+        error = "serial numbers need a log: every number given must be on record";
+        return kStationWrongRequest;
+    }
+    prepared.serials = std::make_unique<SerialFile>(request.serialFile);
+    prepared.settings.highestSerial = highestSerial(*request.serialLayout);
+    const SerialTake check = prepared.serials->check(prepared.settings.highestSerial);
+    if (check.status != SerialStatus::Taken) {
+        error = "the serial-number file " + request.serialFile + " cannot be used: " + check.error;
+        return kStationRecordsLost;
+    }
+    prepared.settings.serials = prepared.serials.get();
+    return kStationOk;
+}
+
+// A slot whose port is absent waits for it; one that another program holds,
+// or that the system refuses for another reason (no permission), is refused.
+int checkPorts(const std::vector<std::string>& ports, std::string& error) {
+    for (const std::string& port : ports) {
+        SerialPort* opened = createPortNamed(port);
+        const int openError = opened->handle == kInvalidPortHandle ? opened->openError : 0;
+        closePort(opened);
+        if (openError == 0 || portAbsent(openError)) continue;
+        error = port + (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
+                " (" + portErrorText(openError) + ", error " + std::to_string(openError) + ")";
+        return kStationPortUnusable;
+    }
+    return kStationOk;
+}
+
+// Opened for appending, and read for the station's units and slots.
+int openLog(const StationRequest& request, PreparedStation& prepared, std::string& error) {
+    if (request.logPath.empty()) return kStationOk;
+    std::string content;
+    if (!readLogText(request.logPath, content, error)) {
+        error = "the log " + request.logPath + " cannot be read: " + error;
+        return kStationRecordsLost;
+    }
+    StationSettings& settings = prepared.settings;
+    settings.memory =
+        rememberStation(parseRecordLines(content).records, settings.station, settings.ports);
+    prepared.log = std::make_unique<RecordLog>();
+    int osError = 0;
+    if (!prepared.log->open(request.logPath, osError, error)) {
+        error = "the log " + request.logPath + " cannot be written: " + error + " (error " +
+                std::to_string(osError) + ")";
+        return kStationRecordsLost;
+    }
+    settings.log = prepared.log.get();
+    settings.logName = request.logPath;
+    return kStationOk;
+}
+
+}  // namespace
+
+int prepareStation(const StationRequest& request, const CodeImage& image,
+                   PreparedStation& prepared, std::string& error) {
+    StationSettings& settings = prepared.settings;
+    settings.ports = request.ports;
+    settings.station = request.station.empty() ? hostName() : request.station;
+    settings.limit = request.limit;
+    settings.retries = request.retries;
+    if (request.serialLayout && !serialFits(image.first(), *request.serialLayout)) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%06X",
+                      static_cast<unsigned>(request.serialLayout->address));
+        error = "the serial number's " + std::to_string(request.serialLayout->width()) +
+                " bytes at " + address + " do not lie inside the image's data";
+        return kStationBadImage;
+    }
+    if (const int status = imageFactsOf(request, image, settings.image, error)) return status;
+    if (const int status = openSerials(request, prepared, error)) return status;
+    if (const int status = checkPorts(request.ports, error)) return status;
+    return openLog(request, prepared, error);
+}
+
+int stationEndStatus(const StationEnd& end) {
+    if (end.aborted) return kStationInterrupted;
+    return end.recordsLost || end.serialsFailed ? kStationRecordsLost : kStationOk;
+}
