@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The station through quorvel-cli.exe on the Wine COM port that
 # scripts/with-device.sh serves: one slot, one board placed on it (the device
-# starts without one), flashed with a serial number, its record in the log.
+# starts without one), flashed with a serial number, its start and result
+# records in a log in a folder with a non-ASCII name.
 #   wine_station.sh <quorvel-cli.exe>
 set -u
 cli=$1
@@ -10,8 +11,12 @@ trap 'rm -rf "$work"' EXIT
 head -c 20000 /dev/urandom >"$work/image.bin"
 echo 500 >"$work/serial.txt"
 win() { echo "Z:${1//\//\\}"; }
+# Wine turns arguments and file names into UTF-16 through the locale.
+export LC_ALL=C.UTF-8
 
-wine "$cli" station --no-progress --limit 1 --log "$(win "$work/station.log")" \
+mkdir "$work/Prüfstand"
+log="$work/Prüfstand/station.log"
+wine "$cli" station --no-progress --limit 1 --station "line 3" --log "$(win "$log")" \
     --serial-at 0x108000 --serial-file "$(win "$work/serial.txt")" \
     --port "COM$QUORVEL_DEVICE_COM" "$(win "$work/image.bin")" \
     >"$work/out.txt" 2>"$work/err.txt" </dev/null &
@@ -25,10 +30,13 @@ wait "$pid"
 status=$?
 fail() { echo "$1" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1; }
 [ $status -eq 0 ] || fail "quorvel-cli.exe station ended with status $status"
-[ "$(wc -l <"$work/station.log")" -eq 1 ] || fail "the log does not hold one record"
-grep -q '"ok":true' "$work/station.log" || fail "the record is not a pass"
-grep -q '"serial":500' "$work/station.log" || fail "the record has no serial 500"
-grep -q '"image_sha256":"[0-9a-f]\{64\}"' "$work/station.log" || fail "no image SHA-256"
+[ "$(wc -l <"$log")" -eq 2 ] || fail "the log does not hold a start and a result"
+head -n 1 "$log" | grep -q '"event":"start".*"serial":500' || fail "no start record with serial 500"
+tail -n 1 "$log" | grep -q '"event":"result"' || fail "no result record"
+grep -q '"ok":true' "$log" || fail "the record is not a pass"
+grep -q '"station":"line 3"' "$log" || fail "the records do not name the station"
+file_sha=$(sha256sum "$work/image.bin" | cut -d' ' -f1)
+grep -q "\"image_file_sha256\":\"$file_sha\"" "$log" || fail "no image file SHA-256"
 [ "$(tr -d '\r\n' <"$work/serial.txt")" = 501 ] || fail "the serial file was not advanced"
 # The board's flash: the image with the serial number (little-endian 500) at its start.
 printf '\xf4\x01\x00\x00' >"$work/expected.bin"
