@@ -36,5 +36,6 @@ struct StationOptions {
 // finish; twice aborts them.
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt);
 
-// Summarises a station's record log (JSON Lines), overall and per slot.
+// Summarises a station's record log (JSON Lines): overall, per station and per
+// slot. kExitRecordsLost when the log cannot be read.
 int runReportCommand(const std::string& path, bool json);
