@@ -38,5 +38,6 @@ struct StationOptions {
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
                       std::atomic<bool>& hangUp);
 
-// Summarises a station's record log (JSON Lines), overall and per slot.
+// Summarises a station's record log (JSON Lines): overall, per station and per
+// slot. kExitRecordsLost when the log cannot be read.
 int runReportCommand(const std::string& path, bool json);

@@ -16,7 +16,7 @@ found=$(mktemp -d /tmp/quorvel-fuzz-XXXXXX)
 trap 'rm -rf "$found"' EXIT
 status=0
 total=0
-for target in read_packet transfer console image_file intel_hex; do
+for target in read_packet transfer console image_file intel_hex record_line; do
     mkdir -p "$found/$target"
     log="$found/$target.log"
     if ! "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 \

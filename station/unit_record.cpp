@@ -31,17 +31,34 @@ bool readKey(const Json& object, const char* key, Value& value) {
     } else if constexpr (std::is_unsigned_v<Value>) {
         if (!found->is_number_unsigned()) return false;
     } else {
-        if (!found->is_number_integer()) return false;
+        // A signed key refuses an unsigned number it cannot hold, rather than wrapping it.
+        if (!found->is_number_integer() ||
+            (found->is_number_unsigned() &&
+             found->get<std::uint64_t>() > std::uint64_t{INT64_MAX})) {
+            return false;
+        }
     }
     value = found->get<Value>();
+    return true;
+}
+
+// True when `text` begins with "DDDD-DD-DDTDD:DD:DD", D a decimal digit: the
+// number reader alone would also take signs and spaces ("2026-12- 7", "T-1:").
+bool hasUtcShape(const std::string& text) {
+    static const char kShape[] = "DDDD-DD-DDTDD:DD:DD";
+    if (text.size() < sizeof kShape - 1) return false;
+    for (std::size_t i = 0; i + 1 < sizeof kShape; ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == 'D' ? !digit : text[i] != kShape[i]) return false;
+    }
     return true;
 }
 
 }  // namespace
 
 std::string UnitRecord::unitKey() const {
-    return station + '\n' + port + '\n' +
-           (unit ? std::to_string(*unit) : "line " + std::to_string(line));
+    // Unit numbers are unique per station, whichever slot a unit's attempts ran on.
+    return station + '\n' + (unit ? std::to_string(*unit) : "line " + std::to_string(line));
 }
 
 std::string recordLine(const UnitRecord& record) {
@@ -68,7 +85,7 @@ std::string recordLine(const UnitRecord& record) {
 }
 
 bool parseRecordLine(const std::string& line, UnitRecord& record) {
-    const Json object = Json::parse(line, nullptr, false);
+    Json object = Json::parse(line, nullptr, false);
     if (!object.is_object()) return false;
     std::string event = "result";
     if (object.contains("event") &&
@@ -97,10 +114,11 @@ bool parseRecordLine(const std::string& line, UnitRecord& record) {
         static const char* const kRecordKeys[] = {
             "event",      "time",         "station",           "unit",        "attempt", "serial",
             "image_path", "image_sha256", "image_file_sha256", "image_bytes", "reason"};
-        for (const auto& [key, value] : object.items()) {
+        // Moved, not copied: a copy of a deeply nested value would recurse as deep.
+        for (auto entry = object.begin(); entry != object.end(); ++entry) {
             bool own = false;
-            for (const char* recordKey : kRecordKeys) own = own || key == recordKey;
-            if (!own) record.flash[key] = value;
+            for (const char* recordKey : kRecordKeys) own = own || entry.key() == recordKey;
+            if (!own) record.flash[entry.key()] = std::move(entry.value());
         }
     }
     return true;
@@ -129,6 +147,7 @@ RecordLines parseRecordLines(const std::string& content) {
 }
 
 bool parseUtcMillis(const std::string& text, std::int64_t& millis) {
+    if (!hasUtcShape(text)) return false;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
                     &second, &used) != 6 ||

@@ -1,5 +1,6 @@
 // quorvel-cli report on a station log with two slots, a retried unit, a
-// serial number given twice and lines that cannot be read.
+// serial number given twice, a unit interrupted after its start record, and
+// lines that cannot be read, the last one torn without its line end.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -39,14 +40,20 @@ TEST(CliReport, CountsUnitsByTheirLastAttemptPerSlotAndNamesDuplicateSerials) {
         << record("10:01:30.000", "COM5", false, 4, 1, "refused", "1004")
         << record("10:01:40.000", "COM6", true, 5, 1, "", "1002") << R"({"port":"COM6","ok":true})"
         << "\n"
-        << record("10:02:00.000", "COM5", false, 6, 1, "no answer", "null");
+        << record("10:02:00.000", "COM5", false, 6, 1, "no answer", "null")
+        << R"({"event":"start","time":"2026-12-07T10:02:10.000Z","port":"COM6","unit":7,)"
+        << R"("attempt":1,"serial":1005})"
+        << "\n"
+        << R"({"event":"result","time":"2026-12-07T10:02:30.000Z","port":"COM5","ok":tr)";
 
     const CliOutcome outcome = runCli({"report", path, "--json"});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_NE(outcome.err.find("line 4: cannot be read, skipped"), std::string::npos);
     EXPECT_NE(outcome.err.find("line 8: cannot be read, skipped"), std::string::npos);
+    EXPECT_NE(outcome.err.find("line 11: cannot be read, skipped (the last line, cut short)"),
+              std::string::npos);
     const Json report = Json::parse(outcome.out);
-    EXPECT_EQ(report["skipped_lines"], Json({4, 8}));
+    EXPECT_EQ(report["skipped_lines"], Json({4, 8, 11}));
 
     // Unit 2 failed once and then passed; every failed attempt names its reason.
     const Json& overall = report["overall"];
@@ -64,6 +71,7 @@ TEST(CliReport, CountsUnitsByTheirLastAttemptPerSlotAndNamesDuplicateSerials) {
     ASSERT_EQ(report["slots"].size(), 2u);
     const Json& com5 = report["slots"][0];
     const Json& com6 = report["slots"][1];
+    EXPECT_EQ(com5["station"], "");  // a log older than station names
     EXPECT_EQ(com5["port"], "COM5");
     EXPECT_EQ(com5["passed"], 2);
     EXPECT_EQ(com5["failed"], 2);
@@ -80,12 +88,21 @@ TEST(CliReport, CountsUnitsByTheirLastAttemptPerSlotAndNamesDuplicateSerials) {
     EXPECT_EQ(duplicate["units"][0]["unit"], 3);
     EXPECT_EQ(duplicate["units"][1]["unit"], 5);
 
+    // The start record is no attempt: the figures above leave it out.
+    ASSERT_EQ(report["interrupted"].size(), 1u);
+    EXPECT_EQ(report["interrupted"][0]["unit"], 7);
+    EXPECT_EQ(report["interrupted"][0]["serial"], 1005);
+    EXPECT_EQ(report["interrupted"][0]["line"], 10);
+
     const CliOutcome text = runCli({"report", path});
     EXPECT_EQ(text.status, 0);
     EXPECT_NE(text.out.find("1002: COM5 unit 3, COM6 unit 5"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("!!! interrupted, no result: COM6 unit 7 attempt 1, serial 1005"),
+              std::string::npos)
+        << text.out;
     std::remove(path.c_str());
 
-    EXPECT_EQ(runCli({"report", path}).status, 3);
+    EXPECT_EQ(runCli({"report", path}).status, 5);
 }
 
 }  // namespace

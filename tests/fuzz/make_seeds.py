@@ -74,3 +74,16 @@ write("intel_hex", "good", good.encode())
 write("intel_hex", "segment", (record(2, 0, b"\xF0\x00") + record(0, 0x8000, b"\x01\x02") + record(1, 0)).encode())
 write("intel_hex", "bad-checksum", (record(4, 0, b"\x00\x10") + ":0280000001020A\n" + record(1, 0)).encode())
 write("intel_hex", "outside", (record(0, 0x0000, b"\x01") + record(1, 0)).encode())
+
+# Station logs: a start and its result, a record of a log older than the
+# `event` and `station` keys, and a last line torn without its line end.
+start = ('{"event":"start","time":"2026-12-07T10:00:00.000Z","station":"bench-1","port":"COM5",'
+         '"unit":1,"attempt":1,"serial":7000,"image_path":"fw.bin","image_sha256":"ab","image_bytes":4}')
+result = ('{"event":"result","time":"2026-12-07T10:00:20.5Z","station":"bench-1","port":"COM5",'
+          '"unit":1,"attempt":1,"serial":7000,"device":null,"ok":false,"code":-9978,"os_error":0,'
+          '"message":"Communication Error","bytes":0,"seconds":0.0,"status":1,"detail":"x",'
+          '"image_bytes":4,"reason":"packet damaged (-9978)"}')
+old = '{"port":"COM6","ok":true,"code":0,"time":"2026-12-07T10:01:00.000Z","unit":2,"serial":null}'
+write("record_line", "start-result", (start + "\n" + result + "\n").encode())
+write("record_line", "old-crlf", (old + "\r\n\r\n" + old.replace('"unit":2', '"unit":3') + "\r\n").encode())
+write("record_line", "torn-tail", (start + "\n" + result[:70]).encode())
