@@ -1,11 +1,12 @@
-// Measures quorvel-cli station on 16 slots of simulated boards paced at
-// 115 200 baud. An operator per slot takes a finished board away as soon as
-// its result shows and puts the next one on after a swap time drawn from
-// 3-8 s. Reports boards per hour per slot against the ideal
+// Measures quorvel-cli station on 32 slots (or as many as given) of simulated
+// boards paced at 115 200 baud. An operator per slot takes a finished board
+// away as soon as its result shows and puts the next one on after a swap time
+// drawn from 3-8 s. Reports boards per hour per slot against the ideal
 // 3600 / (swap time + the single-board cycle time, measured in the same run
 // with quorvel-cli flash), the time from placement to the start of the
-// transfer, and the station's CPU. Not a test; run it by hand:
-//   station_benchmark [seconds, default 300]
+// transfer, the time from a board's removal to its slot being armed again,
+// and the station's CPU. Not a test; run it by hand:
+//   station_benchmark [seconds, default 300] [slots, default 32]
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -28,7 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSlots = 16;
 constexpr std::size_t kImageBytes = 65536;
 const std::vector<std::string> kPacedBoot{"--baud", "115200", "--latency", "1", "--times"};
 
@@ -70,12 +70,16 @@ struct Operator {
     int results = 0;  // results shown on this slot
     Clock::time_point firstResult;
     Clock::time_point lastResult;
+    bool removed = false;  // the board was taken away; the slot is not armed again yet
+    Clock::time_point removedAt;
+    std::vector<double> rearms;  // seconds from each removal to "waiting" on the board
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const double runSeconds = argc > 1 ? std::atof(argv[1]) : 300;
+    const int kSlots = argc > 2 ? std::atoi(argv[2]) : 32;
     TempFolder folder;
     const std::string imagePath = folder.write("image.bin", text(pattern(kImageBytes, 77)));
 
@@ -111,8 +115,8 @@ int main(int argc, char** argv) {
     arguments.push_back(imagePath);
 
     CliProcess station(arguments);
-    std::vector<Operator> operators(kSlots);
-    std::vector<double> swaps[kSlots];
+    std::vector<Operator> operators(static_cast<std::size_t>(kSlots));
+    std::vector<std::vector<double>> swaps(static_cast<std::size_t>(kSlots));
     bool running = true;
     const auto start = Clock::now();
     std::vector<std::thread> threads;
@@ -133,9 +137,13 @@ int main(int argc, char** argv) {
                 operators[slot].changed.wait(
                     lock, [&] { return !running || operators[slot].results > seen; });
                 seen = operators[slot].results;
-                lock.unlock();
                 resultSeen = Clock::now();
+                lock.unlock();
+                // Done within 5 ms of the simulator carrying it out.
                 devices[slot]->control("remove");
+                lock.lock();
+                operators[slot].removedAt = Clock::now();
+                operators[slot].removed = true;
             }
         });
     }
@@ -143,6 +151,7 @@ int main(int argc, char** argv) {
     std::map<std::string, int> slotOf;
     for (int i = 0; i < kSlots; ++i) slotOf[devices[i]->linkPath()] = i;
     std::size_t parsed = 0;
+    std::size_t parsedErr = 0;
     int passed = 0;
     int failed = 0;
     double transferSum = 0;
@@ -153,7 +162,7 @@ int main(int argc, char** argv) {
              parsed = end + 1) {
             const nlohmann::json record =
                 nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
-            if (!record.is_object()) continue;
+            if (!record.is_object() || record.value("event", "") != "result") continue;
             (record["ok"] == true ? passed : failed) += 1;
             transferSum += record["seconds"].get<double>();
             Operator& slot = operators[static_cast<std::size_t>(slotOf[record["port"]])];
@@ -161,6 +170,20 @@ int main(int argc, char** argv) {
             if (slot.results++ == 0) slot.firstResult = Clock::now();
             slot.lastResult = Clock::now();
             slot.changed.notify_all();
+        }
+        // The board's lines: "<port>  waiting" once a slot is armed again.
+        const std::string& err = station.soFar().err;
+        for (std::size_t end; (end = err.find('\n', parsedErr)) != std::string::npos;
+             parsedErr = end + 1) {
+            const std::string line = err.substr(parsedErr, end - parsedErr);
+            const std::size_t gap = line.find("  waiting");
+            if (gap == std::string::npos || gap + 9 != line.size()) continue;
+            const auto found = slotOf.find(line.substr(0, gap));
+            if (found == slotOf.end()) continue;
+            Operator& slot = operators[static_cast<std::size_t>(found->second)];
+            std::lock_guard<std::mutex> lock(slot.mutex);
+            if (slot.removed) slot.rearms.push_back(secondsSince(slot.removedAt));
+            slot.removed = false;
         }
         if (secondsSince(start) > runSeconds) {
             bool idle = true;
@@ -180,12 +203,14 @@ int main(int argc, char** argv) {
 
     std::vector<double> delays;
     std::vector<double> swapAll;
+    std::vector<double> rearms;
     double actualPerSlot = 0;
     double idealPerSlot = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
         const std::vector<double> slotDelays = placementToTransfer(devices[slot]->transcript());
         delays.insert(delays.end(), slotDelays.begin(), slotDelays.end());
         swapAll.insert(swapAll.end(), swaps[slot].begin(), swaps[slot].end());
+        rearms.insert(rearms.end(), operators[slot].rearms.begin(), operators[slot].rearms.end());
         actualPerSlot += operators[slot].results * 3600.0 / elapsed / kSlots;
     }
     double meanSwap = 0;
@@ -203,6 +228,8 @@ int main(int argc, char** argv) {
     std::printf(
         "  placement to transfer start: median %.2f s, 95th percentile %.2f s (%zu boards)\n",
         percentile(delays, 0.5), percentile(delays, 0.95), delays.size());
+    std::printf("  removal to armed again: median %.2f s, 95th percentile %.2f s (%zu removals)\n",
+                percentile(rearms, 0.5), percentile(rearms, 0.95), rearms.size());
     std::printf("  station CPU: %.2f s in %.0f s = %.2f %% of one core; exit status %d\n",
                 outcome.cpuSeconds, elapsed, 100.0 * outcome.cpuSeconds / elapsed, outcome.status);
     return outcome.status == 0 && failed == 0 ? 0 : 1;
