@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 
+#include "station/event_queue.h"
 #include "station/record_log.h"
 
 namespace {
@@ -341,6 +342,36 @@ TEST(RestartMemory, TheLastEventOfEachSlotOfThisStationDecides) {
     EXPECT_EQ(memory.slots[1].serial, 1002u);
     EXPECT_EQ(memory.slots[2].board, SlotMemory::Board::Unknown);
     EXPECT_EQ(memory.slots[3].board, SlotMemory::Board::Unknown);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EventQueue, AStalledReaderHoldsOneProgressPerSlotAndTheEndRepeats) {
+    EventQueue queue;
+    for (int percent = 0; percent <= 100; ++percent) {
+        for (std::size_t slot = 0; slot < 2; ++slot) {
+            StationEvent progress;
+            progress.kind = StationEventKind::Progress;
+            progress.slot = slot;
+            progress.percent = percent;
+            queue.onEvent(progress);
+        }
+    }
+    StationEvent ended;
+    ended.kind = StationEventKind::Ended;
+    queue.onEvent(ended);
+    StationEvent event;
+    for (std::size_t slot = 0; slot < 2; ++slot) {
+        ASSERT_TRUE(queue.next(event, 0));
+        EXPECT_EQ(event.slot, slot);
+        EXPECT_EQ(event.percent, 100);  // the latest, not the first
+    }
+    for (int again = 0; again < 2; ++again) {
+        ASSERT_TRUE(queue.next(event, 0));
+        EXPECT_EQ(event.kind, StationEventKind::Ended);
+    }
 }
 
 }  // namespace
