@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "capi/port_facts.h"
@@ -29,9 +31,13 @@ struct quorvel_cancel {
     std::atomic<bool> requested{false};
 };
 
+// A session's calls in progress are counted, so that destroy can wait for them.
 struct quorvel_session {
     std::string port;
     quorvel_cancel cancel;
+    std::mutex mutex;
+    std::condition_variable idle;  // notified when `calls` drops to 0
+    int calls = 0;
 };
 
 namespace {
@@ -53,6 +59,24 @@ int deliver(const quorvel_result& filled, quorvel_result* target) {
     }
     return filled.status;
 }
+
+// Counts a call on a session from its start to its return.
+class SessionCall {
+  public:
+    explicit SessionCall(quorvel_session& session) : session_(session) {
+        const std::lock_guard<std::mutex> lock(session_.mutex);
+        ++session_.calls;
+    }
+    ~SessionCall() {
+        const std::lock_guard<std::mutex> lock(session_.mutex);
+        if (--session_.calls == 0) session_.idle.notify_all();
+    }
+    SessionCall(const SessionCall&) = delete;
+    SessionCall& operator=(const SessionCall&) = delete;
+
+  private:
+    quorvel_session& session_;
+};
 
 int wrongArgument(quorvel_result* result, const std::string& detail) {
     if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
@@ -320,18 +344,17 @@ int quorvel_image_destroy(quorvel_image* image) {
 
 int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count) {
     if (count == nullptr || (capacity > 0 && ports == nullptr)) return QUORVEL_STATUS_ARGUMENTS;
-    // Entries are laid out at the caller's struct size, which a later
-    // library's layout may exceed.
-    const std::size_t stride = capacity > 0 ? ports[0].size : sizeof(quorvel_port);
-    if (stride < sizeof(quorvel_port)) return QUORVEL_STATUS_ARGUMENTS;
+    // The entries are an array of the struct this library knows: a caller
+    // built against another layout would have them at another stride, with
+    // fields the library cannot know past its own.
+    if (capacity > 0 && ports[0].size != sizeof(quorvel_port)) return QUORVEL_STATUS_ARGUMENTS;
     return guarded(nullptr, [&] {
         const std::vector<ListedPort> present = listPorts();
         *count = present.size();
         for (std::size_t i = 0; i < std::min(capacity, present.size()); ++i) {
-            auto* entry =
-                reinterpret_cast<quorvel_port*>(reinterpret_cast<char*>(ports) + i * stride);
+            quorvel_port* entry = &ports[i];
             std::memset(entry, 0, sizeof *entry);
-            entry->size = stride;
+            entry->size = sizeof *entry;
             copyText(present[i].name, entry->name, sizeof entry->name);
             copyText(present[i].description, entry->description, sizeof entry->description);
             copyText(present[i].usbId, entry->usb_id, sizeof entry->usb_id);
@@ -377,21 +400,27 @@ int quorvel_session_create(const char* port, quorvel_session** session) {
 
 int quorvel_session_identify(quorvel_session* session, quorvel_result* result) {
     if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    return quorvel_identify(session->port.c_str(), &session->cancel, result);
+    return guarded(result, [&] {
+        const SessionCall call(*session);
+        return quorvel_identify(session->port.c_str(), &session->cancel, result);
+    });
 }
 
 int quorvel_session_flash(quorvel_session* session, const quorvel_image* image,
                           const quorvel_flash_options* options, quorvel_result* result) {
     if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    // Options of another size are refused by quorvel_flash as they are.
-    quorvel_flash_options watched{};
-    watched.size = sizeof watched;
-    if (options != nullptr && options->size == sizeof watched) watched = *options;
-    if (options != nullptr && options->size != sizeof watched) {
-        return quorvel_flash(session->port.c_str(), image, options, result);
-    }
-    if (watched.cancel == nullptr) watched.cancel = &session->cancel;
-    return quorvel_flash(session->port.c_str(), image, &watched, result);
+    return guarded(result, [&] {
+        const SessionCall call(*session);
+        // Options of another size are refused by quorvel_flash as they are.
+        quorvel_flash_options watched{};
+        watched.size = sizeof watched;
+        if (options != nullptr && options->size == sizeof watched) watched = *options;
+        if (options != nullptr && options->size != sizeof watched) {
+            return quorvel_flash(session->port.c_str(), image, options, result);
+        }
+        if (watched.cancel == nullptr) watched.cancel = &session->cancel;
+        return quorvel_flash(session->port.c_str(), image, &watched, result);
+    });
 }
 
 int quorvel_session_cancel(quorvel_session* session) {
@@ -403,8 +432,16 @@ int quorvel_session_reset(quorvel_session* session) {
 }
 
 int quorvel_session_destroy(quorvel_session* session) {
-    delete session;
-    return QUORVEL_STATUS_OK;
+    if (session == nullptr) return QUORVEL_STATUS_OK;
+    return guarded(nullptr, [&] {
+        quorvel_cancel_request(&session->cancel);
+        {
+            std::unique_lock<std::mutex> lock(session->mutex);
+            session->idle.wait(lock, [session] { return session->calls == 0; });
+        }
+        delete session;
+        return QUORVEL_STATUS_OK;
+    });
 }
 
 }  // extern "C"

@@ -154,7 +154,11 @@ typedef struct quorvel_port {
 /*
  * Lists the ports present without opening them: fills up to `capacity`
  * entries and sets `count` to the number of ports present, which may be more
- * (call again with room for them).
+ * (call again with room for them). The entries are an array of this header's
+ * quorvel_port: the first entry's size must be sizeof(quorvel_port), neither
+ * smaller nor larger (the library cannot know what lies past the struct it
+ * knows), else status 2 and nothing is written. Each entry filled gets its
+ * size set.
  */
 QUORVEL_API int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count);
 
@@ -221,6 +225,14 @@ QUORVEL_API int quorvel_flash(const char* port, const quorvel_image* image,
  * thread: it ends the session's running call within 200 ms, and the calls
  * after it, until quorvel_session_reset. A flash whose options carry a cancel
  * token of their own watches that token instead.
+ *
+ * quorvel_session_destroy may be called from any thread, also while another
+ * thread's identify or flash on the session runs. Destroy waits: it cancels
+ * the running call (as quorvel_session_cancel does), waits for it to return,
+ * then frees. A flash watching a token of its own runs on until that token is
+ * set or the flash ends, and destroy waits that long. Never destroy a session
+ * from a progress callback of its own flash: it would wait for itself. Calls
+ * made once destroy has begun are the caller's error, as on any freed handle.
  */
 typedef struct quorvel_session quorvel_session;
 QUORVEL_API int quorvel_session_create(const char* port, quorvel_session** session);
@@ -229,7 +241,7 @@ QUORVEL_API int quorvel_session_flash(quorvel_session* session, const quorvel_im
                                       const quorvel_flash_options* options, quorvel_result* result);
 QUORVEL_API int quorvel_session_cancel(quorvel_session* session);
 QUORVEL_API int quorvel_session_reset(quorvel_session* session);
-/* Accepts NULL. */
+/* Cancels, waits for the calls in progress to return, then frees. Accepts NULL. */
 QUORVEL_API int quorvel_session_destroy(quorvel_session* session);
 
 #ifdef __cplusplus

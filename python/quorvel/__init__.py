@@ -17,6 +17,7 @@ works, so threads flash several boards at once (``flash_many``).
 from __future__ import annotations
 
 import ctypes
+import dataclasses
 import os
 import threading
 from dataclasses import dataclass
@@ -147,6 +148,11 @@ class Result:
     ``device`` is the port opened: ``port`` itself, or what a ``usb:`` name
     resolved to ("" when it matched no adapter); ``usb_id`` and
     ``serial_number`` are its adapter's, "" when it is not on USB.
+
+    ``error`` is set by ``flash_many`` when the port's progress callback
+    raised: a ``Cancelled`` whose ``__cause__`` is the callback's exception.
+    The port was cancelled then, but ``ok`` still says whether the board was
+    written (the exception may come after the last data packet).
     """
 
     port: str
@@ -164,6 +170,7 @@ class Result:
     bytes_per_second: float
     status: int
     detail: str
+    error: Optional[BaseException] = None
 
 
 @dataclass(frozen=True)
@@ -340,20 +347,27 @@ class CancelToken:
     """Cancels the operations it is given to, from any thread, within 200 ms.
 
     Stays set until ``reset``; an operation given a set token ends at once.
+    Only its owner sets it: the package never does.
     """
 
     def __init__(self) -> None:
         self._lib = _lib()
+        self._set = threading.Event()
         self._handle = ctypes.c_void_p()
         if self._lib.quorvel_cancel_create(ctypes.byref(self._handle)) != STATUS_OK:
             raise MemoryError("cannot create a cancel token")
 
     def cancel(self) -> None:
+        self._set.set()
         self._lib.quorvel_cancel_request(self._handle)
 
     set = cancel  # the spelling of threading.Event
 
+    def is_set(self) -> bool:
+        return self._set.is_set()
+
     def reset(self) -> None:
+        self._set.clear()
         self._lib.quorvel_cancel_reset(self._handle)
 
     def __del__(self) -> None:
@@ -365,30 +379,56 @@ class CancelToken:
 Cancel = Union[CancelToken, threading.Event, None]
 
 
-def _run_cancellable(calls: Sequence[Callable[[CancelToken], None]], cancel: Cancel) -> None:
-    """Runs each call on a thread of its own and waits for them all.
-
-    A threading.Event is watched while waiting, and Ctrl-C cancels too: the
-    calls end within 200 ms, then KeyboardInterrupt goes on.
-    """
+def _check_cancel(cancel: Cancel) -> None:
     if cancel is not None and not isinstance(cancel, (CancelToken, threading.Event)):
         raise TypeError("cancel must be a threading.Event or a quorvel.CancelToken")
-    token = cancel if isinstance(cancel, CancelToken) else CancelToken()
-    event = cancel if isinstance(cancel, threading.Event) else None
-    threads = [threading.Thread(target=call, args=(token,), daemon=True) for call in calls]
+
+
+def _run_cancellable(calls: Sequence[Callable[[CancelToken], None]], cancel: Cancel) -> None:
+    """Runs each call on a thread of its own, with a token of its own, and waits for them all.
+
+    A call may cancel its own token (its progress callback raised) without
+    touching the others or the caller's. The caller's cancel, an Event or a
+    CancelToken, is watched while waiting and set on every call's token, and
+    Ctrl-C cancels them all too: the calls end within 200 ms, then
+    KeyboardInterrupt goes on.
+    """
+    _check_cancel(cancel)
+    tokens = [CancelToken() for _ in calls]
+
+    def cancel_all() -> None:
+        for token in tokens:
+            token.cancel()
+
+    if cancel is not None and cancel.is_set():
+        cancel_all()  # a set cancel ends the calls at once
+    threads = [
+        threading.Thread(target=call, args=(token,), daemon=True) for call, token in zip(calls, tokens)
+    ]
     for thread in threads:
         thread.start()
     try:
         for thread in threads:
             while thread.is_alive():
                 thread.join(_POLL_SECONDS)
-                if event is not None and event.is_set():
-                    token.cancel()
+                if cancel is not None and cancel.is_set():
+                    cancel_all()
     except BaseException:
-        token.cancel()
+        cancel_all()
         for thread in threads:
             thread.join()
         raise
+
+
+# The images whose flash is running a progress callback on this thread.
+_in_callback = threading.local()
+
+
+def _images_in_callback() -> List[Image]:
+    images: Optional[List[Image]] = getattr(_in_callback, "images", None)
+    if images is None:
+        images = _in_callback.images = []
+    return images
 
 
 # ---- Images -----------------------------------------------------------------
@@ -399,7 +439,9 @@ class Image:
 
     def __init__(self, handle: ctypes.c_void_p) -> None:
         self._lib = _lib()
-        self._handle = handle
+        self._handle: Optional[ctypes.c_void_p] = handle
+        self._flashes = 0  # flashes using the image now
+        self._idle = threading.Condition()  # notified when _flashes drops to 0
 
     @classmethod
     def load(cls, path: PathLike) -> Image:
@@ -430,14 +472,36 @@ class Image:
     def size(self) -> int:
         """The image's data bytes."""
         size = ctypes.c_int64()
-        self._lib.quorvel_image_bytes(self._checked(), ctypes.byref(size))
+        with self._idle:
+            self._lib.quorvel_image_bytes(self._checked(), ctypes.byref(size))
         return size.value
 
     def close(self) -> None:
-        """Frees the image now; no flash may still be using it."""
-        if self._handle:
-            self._lib.quorvel_image_destroy(self._handle)
-            self._handle = None
+        """Frees the image once no flash uses it: waits for the flashes running.
+
+        From a progress callback of a flash that uses the image it raises
+        RuntimeError instead, since it would wait for itself.
+        """
+        with self._idle:
+            if self._flashes and any(image is self for image in _images_in_callback()):
+                raise RuntimeError("Image.close() from a progress callback of a flash using the image")
+            while self._flashes:
+                self._idle.wait()
+            handle, self._handle = self._handle, None
+        if handle:
+            self._lib.quorvel_image_destroy(handle)
+
+    def _acquire(self, flashes: int = 1) -> None:
+        """Holds the image for `flashes` flashes, each ending with _release; ValueError when closed."""
+        with self._idle:
+            self._checked()
+            self._flashes += flashes
+
+    def _release(self) -> None:
+        with self._idle:
+            self._flashes -= 1
+            if self._flashes == 0:
+                self._idle.notify_all()
 
     def _checked(self) -> ctypes.c_void_p:
         if not self._handle:
@@ -451,7 +515,7 @@ class Image:
         self.close()
 
     def __del__(self) -> None:
-        if getattr(self, "_handle", None):
+        if getattr(self, "_handle", None) and hasattr(self, "_idle"):
             self.close()
 
 
@@ -536,6 +600,13 @@ class _Flash:
         self.callback_error: Optional[BaseException] = None
 
     def __call__(self, token: CancelToken) -> None:
+        """Runs on the port's thread; the caller took a hold of the image for it (Image._acquire)."""
+        try:
+            self._run(token)
+        finally:
+            self.image._release()
+
+    def _run(self, token: CancelToken) -> None:
         options = _CFlashOptions()
         options.size = ctypes.sizeof(_CFlashOptions)
         options.cancel = token._handle
@@ -546,22 +617,43 @@ class _Flash:
             options.serial_number = self.serial.number
         if self.progress is not None:
             progress = self.progress
+            running = _images_in_callback()
 
             def report(_user: Optional[int], sent: int, total: int) -> None:
-                # An exception cannot cross the C library: keep it, cancel, raise it later.
+                # An exception cannot cross the C library: keep it, cancel this
+                # port's own token, raise it later.
+                running.append(self.image)
                 try:
                     progress(sent, total)
                 except BaseException as error:
                     if self.callback_error is None:
                         self.callback_error = error
                     token.cancel()
+                finally:
+                    running.pop()
 
             options.progress = _CProgress(report)  # kept alive by `options` during the call
         _lib().quorvel_flash(
-            _port_bytes(self.port), self.image._checked(), ctypes.byref(options), ctypes.byref(self.c_result)
+            _port_bytes(self.port), self.image._handle, ctypes.byref(options), ctypes.byref(self.c_result)
         )
 
     def result(self) -> Result:
+        """The port's Result; ``error`` set when its progress callback raised."""
+        plain = self._plain_result()
+        if self.callback_error is None:
+            return plain
+        error = self.callback_error
+        cancelled = Cancelled(
+            f"{plain.port}: cancelled, the progress callback raised {type(error).__name__}: {error}",
+            STATUS_CANCELLED,
+            plain.code,
+            plain.os_error,
+            plain,
+        )
+        cancelled.__cause__ = error
+        return dataclasses.replace(plain, error=cancelled)
+
+    def _plain_result(self) -> Result:
         c = self.c_result
         return Result(
             port=os.fspath(self.port),
@@ -582,10 +674,10 @@ class _Flash:
         )
 
 
-def _check_flash_arguments(image: Image, pauses: str, serial: Optional[Serial]) -> int:
+def _check_flash_arguments(image: Image, cancel: Cancel, pauses: str, serial: Optional[Serial]) -> int:
     if not isinstance(image, Image):
         raise TypeError("image must be a quorvel.Image")
-    image._checked()
+    _check_cancel(cancel)
     if pauses not in _PAUSES:
         raise ValueError("pauses must be 'device' or 'simulator'")
     _serial_fields(serial)
@@ -610,7 +702,8 @@ def flash(
     never with a real device. Returns the Result of a written device; raises
     a QuorvelError otherwise, its ``result`` the Result.
     """
-    job = _Flash(port, image, progress, _check_flash_arguments(image, pauses, serial), serial)
+    job = _Flash(port, image, progress, _check_flash_arguments(image, cancel, pauses, serial), serial)
+    image._acquire()  # released by the job when its flash has returned
     _run_cancellable([job], cancel)
     if job.callback_error is not None:
         raise job.callback_error
@@ -631,10 +724,12 @@ def flash_many(
     """Flashes ``image`` into the devices on ``ports`` at once, one thread per port.
 
     ``progress(port, sent_bytes, total_bytes)`` is called from each port's
-    thread. Returns one Result per port, in order, failures included: look at
-    ``ok`` and ``status``. ``cancel`` and ``pauses`` are as for flash().
+    thread; an exception it raises cancels that port alone, and its Result's
+    ``error`` is a Cancelled chained to the exception. Returns one Result per
+    port, in order, failures included: look at ``ok`` and ``status``.
+    ``cancel`` and ``pauses`` are as for flash().
     """
-    pause_choice = _check_flash_arguments(image, pauses, None)
+    pause_choice = _check_flash_arguments(image, cancel, pauses, None)
 
     def port_progress(port: PathLike) -> Optional[Progress]:
         if progress is None:
@@ -643,8 +738,6 @@ def flash_many(
         return lambda sent, total: progress(name, sent, total)
 
     jobs = [_Flash(port, image, port_progress(port), pause_choice, None) for port in ports]
+    image._acquire(len(jobs))  # each job releases its hold when its flash has returned
     _run_cancellable(jobs, cancel)
-    for job in jobs:
-        if job.callback_error is not None:
-            raise job.callback_error
     return [job.result() for job in jobs]

@@ -168,6 +168,18 @@ static void check_refusals(void) {
     small.ok = 7;
     CHECK(quorvel_identify("COM5", NULL, &small) == QUORVEL_STATUS_ARGUMENTS && small.ok == 7);
 
+    /* Port entries at a stride other than the library's own struct. */
+    quorvel_port listed[2];
+    size_t count = 77;
+    memset(listed, 0, sizeof listed);
+    listed[0].size = sizeof listed[0] + 8;
+    CHECK(quorvel_ports(listed, 2, &count) == QUORVEL_STATUS_ARGUMENTS && count == 77);
+    listed[0].size = sizeof listed[0] - 1;
+    CHECK(quorvel_ports(listed, 2, &count) == QUORVEL_STATUS_ARGUMENTS && count == 77);
+    listed[0].size = sizeof listed[0];
+    listed[1].size = sizeof listed[1];
+    CHECK(quorvel_ports(listed, 2, &count) == QUORVEL_STATUS_OK);
+
     /* Texts: the same code means the port under status 4, the device under 1. */
     char text[256];
     CHECK(quorvel_version(text, sizeof text) == 0 && text[0] >= '0' && text[0] <= '9');

@@ -212,6 +212,41 @@ TEST(DevsimProcess, BoardsAreTakenAwayAndPlacedOnTheSlot) {
     EXPECT_TRUE(sim.waitForTranscript("place board 4\n"));
 }
 
+TEST(DevsimProcess, AGlitchLeavesTheSameBoardInItsProgramWithItsFlash) {
+    DevsimProcess sim({"--start", "boot"});
+    ASSERT_TRUE(sim.started());
+    const ByteString data{1, 2, 3, 4, 5};
+    {
+        DeviceClient client(sim.linkPath());
+        client.send(command(14, 0));
+        client.send(command(0xF000, 1));
+        ASSERT_EQ(negotiate(client), 64u);
+        client.send(dataPacket(0x108000, data));
+        EXPECT_EQ(u32At(client.receive(16), 12), 0u);
+        client.send(kEndPacket);
+        EXPECT_EQ(u32At(client.receive(16), 12), 9u);
+    }
+    ASSERT_TRUE(sim.control("glitch 150"));
+    EXPECT_FALSE(linkExists(sim.linkPath()));
+    ASSERT_TRUE(sim.waitForTranscript("appear\n"));
+    DeviceClient client(sim.linkPath());
+    ASSERT_TRUE(client.isOpen());
+    client.send(kVersionRequest);
+    EXPECT_EQ(u32At(client.receive(8), 4), 0x12340AFFu);  // still the boot loader
+
+    ASSERT_TRUE(sim.control("glitch 300 silent"));
+    client.send(kVersionRequest);
+    EXPECT_TRUE(client.receive(1, 150).empty());
+    ASSERT_TRUE(sim.waitForTranscript("glitch over\n"));
+    client.send(kVersionRequest);
+    EXPECT_EQ(u32At(client.receive(8), 4), 0x12340AFFu);
+
+    sim.stop();
+    EXPECT_EQ(sim.flash(), data);
+    EXPECT_NE(sim.transcript().find("glitch: 8 bytes dropped"), std::string::npos);
+    EXPECT_EQ(sim.transcript().find("place board"), std::string::npos);
+}
+
 TEST(DevsimProcess, PacesRepliesAtTheBaudRateAfterTheLatency) {
     // 1000 baud: 10 ms per byte, so the 8-byte request and reply take 80 ms each.
     DevsimProcess sim({"--start", "boot", "--baud", "1000", "--latency", "50"});

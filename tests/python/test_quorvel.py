@@ -84,6 +84,65 @@ def test_a_cancel_from_another_thread_ends_the_flash_within_200_ms_and_frees_the
     assert quorvel.identify(device.port).startswith("boot v")
 
 
+def test_a_raising_callback_cancels_its_own_port_and_the_other_goes_on(start_device):
+    # Paced at 115 200 baud, each transfer takes almost a second: the other
+    # port is still writing when the first one's callback raises.
+    failing, going_on = (start_device("--start", "boot", "--baud", "115200") for _ in range(2))
+    image = IMAGE[:10000]
+    raised = ValueError("the bench's display is gone")
+
+    def progress(port, sent, total):
+        if port == failing.port:
+            raise raised
+
+    results = quorvel.flash_many([failing.port, going_on.port], quorvel.Image.from_bytes(image),
+                                 progress=progress, pauses="simulator")
+    assert (results[0].ok, results[0].status) == (False, 130)
+    assert isinstance(results[0].error, quorvel.Cancelled)
+    assert results[0].error.__cause__ is raised
+    assert (results[1].ok, results[1].error) == (True, None)
+    assert going_on.flash_equals(image)
+
+
+def test_a_raising_callback_leaves_the_callers_cancel_token_unset(device):
+    token = quorvel.CancelToken()
+    image = quorvel.Image.from_bytes(IMAGE)
+
+    def progress(sent, total):
+        raise KeyError(sent)
+
+    with pytest.raises(KeyError):
+        quorvel.flash(device.port, image, progress=progress, cancel=token, pauses="simulator")
+    assert not token.is_set()
+    assert quorvel.flash(device.port, image, cancel=token, pauses="simulator").ok
+
+
+def test_close_waits_for_the_flash_using_the_image_and_refuses_from_its_callback(start_device):
+    device = start_device("--start", "boot", "--baud", "115200")
+    image = quorvel.Image.from_bytes(IMAGE[:10000])
+    with pytest.raises(RuntimeError):
+        quorvel.flash(device.port, image, progress=lambda sent, total: image.close(),
+                      pauses="simulator")
+
+    seen = []
+    writing = threading.Event()
+    ended = {}
+
+    def flash():
+        ended["result"] = quorvel.flash(device.port, image, pauses="simulator",
+                                        progress=lambda sent, total: (seen.append(sent), writing.set()))
+
+    flashing = threading.Thread(target=flash)
+    flashing.start()
+    assert writing.wait(10)
+    image.close()
+    assert seen[-1] == 10000  # the whole transfer was over before close() returned
+    flashing.join(10)
+    assert ended["result"].ok
+    with pytest.raises(ValueError):
+        image.size
+
+
 @pytest.mark.parametrize("make_image", [
     lambda folder: quorvel.Image.load(write(folder / "bad.hex", b":10000000FFFF\n")),
     lambda folder: quorvel.Image.load(write(folder / "empty.bin", b"")),

@@ -20,6 +20,7 @@ constexpr Nanos kPartialPacketTimeout = 300 * kMillisecond;
 // Before the port vanishes on a boot switch, the client gets this long to read the reply.
 constexpr Nanos kDrainLimit = 1000 * kMillisecond;
 constexpr Nanos kRetryAppear = 100 * kMillisecond;
+constexpr std::uint32_t kMaxGlitchMs = 600000;
 // Received bytes not yet due (slow baud) are bounded; beyond it the terminal holds them.
 constexpr std::size_t kMaxPendingInput = 65536;
 
@@ -99,11 +100,19 @@ void Simulator::enterMode(Mode mode) {
 }
 
 void Simulator::send(const std::vector<std::uint8_t>& bytes) {
-    if (terminal_.isOpen()) pacer_.send(bytes, monotonicNanos());
+    if (silentUntil_ != kNever) {
+        transcript_.line(format("glitch: %zu bytes not sent", bytes.size()));
+    } else if (terminal_.isOpen()) {
+        pacer_.send(bytes, monotonicNanos());
+    }
 }
 
 void Simulator::deliver(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return;
+    if (silentUntil_ != kNever) {
+        transcript_.line(format("glitch: %zu bytes dropped", bytes.size()));
+        return;
+    }
     switch (mode_) {
         case Mode::App:
             if (app_.feed(bytes.data(), bytes.size())) {
@@ -157,6 +166,8 @@ void Simulator::runControlCommand(const std::string& command) {
         removeBoard(false);
     } else if (command == "remove unplug") {
         removeBoard(true);
+    } else if (command == "glitch" || command.rfind("glitch ", 0) == 0) {
+        glitch(command.substr(6), monotonicNanos());
     } else if (command == "fault" || command.rfind("fault ", 0) == 0) {
         if (!options_.faults.replace(command.substr(5), error)) {
             transcript_.line("control error: " + error);
@@ -221,6 +232,34 @@ void Simulator::removeBoard(bool unplug) {
     }
 }
 
+void Simulator::glitch(const std::string& arguments, Nanos now) {
+    std::istringstream words(arguments);
+    std::string duration;
+    std::string kind;
+    std::string extra;
+    words >> duration >> kind >> extra;
+    std::uint32_t ms = 0;
+    if (!parseNumber(duration, ms) || ms > kMaxGlitchMs || !(kind.empty() || kind == "silent") ||
+        !extra.empty()) {
+        transcript_.line("control error: glitch takes MS (up to 600000) and optionally silent");
+        return;
+    }
+    if (absent_) {
+        transcript_.line("control error: no port to glitch");
+        return;
+    }
+    // Bytes on the line in either direction are lost; the board's program,
+    // its state and its flash stay as they are, and so does its number.
+    if (kind == "silent") {
+        pacer_.clear();
+        unwritten_.clear();
+        silentUntil_ = now + ms * kMillisecond;
+    } else {
+        vanish();
+        reappearAt_ = now + ms * kMillisecond;
+    }
+}
+
 void Simulator::noteReplyLeft(Nanos now) {
     if (mode_ == Mode::Restarting && bootSwitchAt_ == kNever && pacer_.outputEmpty() &&
         unwritten_.empty()) {
@@ -242,6 +281,10 @@ void Simulator::handleTimers(Nanos now) {
             }
             enterMode(Mode::Boot);
         }
+    }
+    if (now >= silentUntil_) {
+        silentUntil_ = kNever;
+        transcript_.line("glitch over");
     }
     if (now >= reappearAt_) {
         std::string error;
@@ -278,7 +321,7 @@ void Simulator::writePort() {
 }
 
 int Simulator::pollTimeoutMs(Nanos now) const {
-    Nanos wake = std::min({nextControlPoll_, reappearAt_, pacer_.nextWake()});
+    Nanos wake = std::min({nextControlPoll_, reappearAt_, silentUntil_, pacer_.nextWake()});
     if (mode_ == Mode::Restarting) wake = std::min(wake, bootSwitchAt_);
     if (boot_.hasPartialPacket()) wake = std::min(wake, lastInputAt_ + kPartialPacketTimeout);
     if (wake <= now) return 0;

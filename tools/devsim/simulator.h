@@ -1,7 +1,8 @@
 // The simulated device as a whole: the pseudo-terminal it serves, the line
 // timing, the program running (application firmware, restarting, or boot
 // loader, or none while the slot holds no board), the boot switch with the
-// optional disappearance of the port, the control file and the flash file.
+// optional disappearance of the port, glitches of the link (the port gone, or
+// the line deaf and mute, for a while), the control file and the flash file.
 //
 // The slot takes one board after another: the board present at start is
 // board 1, each "place" brings the next number, and board n keeps its flash
@@ -48,6 +49,9 @@ class Simulator {
     void runControlCommand(const std::string& command);
     void placeBoard(const std::string& arguments);
     void removeBoard(bool unplug);
+    // "glitch MS [silent]": the link fails for MS ms and recovers on its own;
+    // the board on the slot runs on untouched.
+    void glitch(const std::string& arguments, Nanos now);
     // Starts the restart delay once the reply to the boot switch has left.
     void noteReplyLeft(Nanos now);
     void handleTimers(Nanos now);
@@ -73,6 +77,7 @@ class Simulator {
     Nanos bootSwitchAt_ = kNever;  // restart into the boot loader
     Nanos bootSwitchDeadline_ = kNever;  // bound of the wait for the client to read
     Nanos reappearAt_ = kNever;          // the port comes back after a vanish
+    Nanos silentUntil_ = kNever;         // end of a silent glitch: no byte passes until then
     Nanos nextControlPoll_ = 0;
     Nanos lastInputAt_ = 0;  // last byte read or delivered: a partial packet times out from here
     std::vector<std::uint8_t> unwritten_;  // due to the client, not yet taken by the terminal
