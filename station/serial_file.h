@@ -1,11 +1,13 @@
 // The serial-number file of a production station: a text file holding the
 // next serial number in decimal, shared by every station process that takes
 // numbers from it. One implementation per system (serial_file_posix.cpp,
-// serial_file_win32.cpp); the text rules below are shared.
+// serial_file_win32.cpp); the text rules and the waits below are shared
+// (serial_file.cpp).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "station/serial_source.h"
@@ -15,11 +17,13 @@ constexpr std::uint32_t kSerialLockLimitMs = 10000;
 
 // Uses the serial-number file `path`, a text file holding the next number in
 // decimal: locks the file (waiting at most `lockLimitMs` for other processes,
-// and ending the wait once `stop` is set), reads the number and, when
-// `advance`, writes number + 1, syncs it to disk and unlocks. A number is
-// therefore never given twice, across crashes and power loss, and a failed
-// unit's number is not reused. A number above `highest` is Exhausted and
-// nothing is written.
+// then Failed, and ending the wait once `stop` is set: Stopped), reads the
+// number and, when `advance`, writes number + 1, syncs it to disk and unlocks.
+// A number is therefore never given twice, across crashes and power loss, and
+// a failed unit's number is not reused. Without `advance` (the start-up check)
+// nothing is written. A number above `highest` is Exhausted and nothing is
+// written. On Windows a file another program holds open without sharing is
+// tried again for about a second before the take fails.
 SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
                          const std::atomic<bool>* stop, std::uint32_t lockLimitMs);
 
@@ -46,6 +50,14 @@ namespace serial_file {
 // The longest text the file may hold: a number of 20 digits with blanks around it.
 constexpr std::size_t kMaxTextBytes = 64;
 
+// The pause between two tries at a busy file: short against a take, which
+// holds the lock for a write and a sync, and light on the processor.
+constexpr std::uint32_t kRetryPauseMs = 15;
+
+// How long a file another program holds open without sharing (a spreadsheet,
+// a sync client) is tried again before its opening fails.
+constexpr std::uint32_t kSharingLimitMs = 1000;
+
 // Reads the file's text: decimal digits with optional blanks (spaces, tabs,
 // line ends) around them. `digits` is the count of digits, leading zeros included.
 inline bool parseNumber(const std::string& text, std::uint64_t& number, std::size_t& digits) {
@@ -70,5 +82,23 @@ inline std::string numberText(std::uint64_t number, std::size_t digits) {
     if (text.size() < digits) text.insert(0, digits - text.size(), '0');
     return text + "\n";
 }
+
+// What the file's text gives: the number (Taken) and the text to write in its
+// place, `next`; or Exhausted when the number is above `highest`; or Failed
+// when the text is not a number. Nothing is written in either case.
+SerialTake numberFromText(const std::string& text, std::uint64_t highest, std::string& next);
+
+// One try at something another program may be holding: the file's opening or its lock.
+enum class Attempt { Done, Busy, Failed };
+enum class WaitEnd { Done, Failed, TimedOut, Stopped };
+
+// Tries `attempt` every kRetryPauseMs while it is Busy, for `limitMs` at most,
+// and ends at once (Stopped) when `stop` (which may be null) is set, also
+// before the first try: a slot that is stopping takes no number.
+WaitEnd retryWhileBusy(const std::function<Attempt()>& attempt, const std::atomic<bool>* stop,
+                       std::uint32_t limitMs);
+
+// The reason a take fails when the lock is still held after `limitMs`.
+std::string lockedTooLongText(std::uint32_t limitMs);
 
 }  // namespace serial_file

@@ -7,10 +7,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "station/serial_file.h"
 
 namespace {
+
+using serial_file::Attempt;
+using serial_file::WaitEnd;
 
 // Closes the descriptor, which also releases its lock.
 class FileDescriptor {
@@ -27,67 +31,84 @@ class FileDescriptor {
     int fd_;
 };
 
-bool failed(std::string& error) {
-    error = std::strerror(errno);
-    return false;
+SerialTake failed(const std::string& error) {
+    SerialTake take;
+    take.status = SerialStatus::Failed;
+    take.error = error;
+    return take;
 }
 
-}  // namespace
+SerialTake failedWithErrno() { return failed(std::strerror(errno)); }
 
-// The number taken, or why not; `stop` and `lockLimitMs` are not waited on yet.
-bool takeNumber(const std::string& path, std::uint64_t highest, bool advance, std::uint64_t& number,
-                std::string& error, bool& exhausted) {
-    const FileDescriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (file.get() < 0) return failed(error);
-    int locked = 0;
-    while ((locked = flock(file.get(), LOCK_EX)) != 0 && errno == EINTR) {
+SerialTake stopped() {
+    SerialTake take;
+    take.status = SerialStatus::Stopped;
+    take.error = "stopped while waiting for the serial-number file";
+    return take;
+}
+
+// Waits for the exclusive lock a bounded time, polling: a blocking flock could
+// neither be stopped nor given up. Nothing when locked, else why no number can be taken.
+std::optional<SerialTake> lock(int fd, const std::atomic<bool>* stop, std::uint32_t limitMs) {
+    int lockError = 0;
+    const WaitEnd end = serial_file::retryWhileBusy(
+        [&] {
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0) return Attempt::Done;
+            lockError = errno;
+            return lockError == EWOULDBLOCK || lockError == EINTR ? Attempt::Busy : Attempt::Failed;
+        },
+        stop, limitMs);
+    switch (end) {
+        case WaitEnd::Done:
+            return std::nullopt;
+        case WaitEnd::Stopped:
+            return stopped();
+        case WaitEnd::TimedOut:
+            return failed(serial_file::lockedTooLongText(limitMs));
+        case WaitEnd::Failed:
+            break;
     }
-    if (locked != 0) return failed(error);
+    return failed(std::strerror(lockError));
+}
 
+bool readText(int fd, std::string& text) {
     char buffer[serial_file::kMaxTextBytes + 1];
     std::size_t size = 0;
     while (size < sizeof buffer) {
         const ssize_t count =
-            pread(file.get(), buffer + size, sizeof buffer - size, static_cast<off_t>(size));
+            pread(fd, buffer + size, sizeof buffer - size, static_cast<off_t>(size));
         if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return failed(error);
+        if (count < 0) return false;
         if (count == 0) break;
         size += static_cast<std::size_t>(count);
     }
-    std::size_t digits = 0;
-    if (size > serial_file::kMaxTextBytes ||
-        !serial_file::parseNumber(std::string(buffer, size), number, digits)) {
-        error = "not a decimal number";
-        return false;
-    }
-    if (number > highest || number == UINT64_MAX) {
-        exhausted = true;
-        error = "no serial number is left: " + std::to_string(number) + " is above " +
-                std::to_string(highest);
-        return false;
-    }
-    if (!advance) return true;
-
-    const std::string next = serial_file::numberText(number + 1, digits);
-    const ssize_t written = pwrite(file.get(), next.data(), next.size(), 0);
-    if (written < 0) return failed(error);
-    if (static_cast<std::size_t>(written) != next.size()) {
-        errno = EIO;
-        return failed(error);
-    }
-    if (ftruncate(file.get(), static_cast<off_t>(next.size())) != 0) return failed(error);
-    if (fsync(file.get()) != 0) return failed(error);
-    return true;  // closing the file releases the lock
+    text.assign(buffer, size);
+    return true;
 }
 
-SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
-                         const std::atomic<bool>*, std::uint32_t) {
-    SerialTake take;
-    bool exhausted = false;
-    if (takeNumber(path, highest, advance, take.number, take.error, exhausted)) {
-        take.status = SerialStatus::Taken;
-    } else {
-        take.status = exhausted ? SerialStatus::Exhausted : SerialStatus::Failed;
+bool writeText(int fd, const std::string& text) {
+    const ssize_t written = pwrite(fd, text.data(), text.size(), 0);
+    if (written < 0) return false;
+    if (static_cast<std::size_t>(written) != text.size()) {
+        errno = EIO;
+        return false;
     }
-    return take;
+    return ftruncate(fd, static_cast<off_t>(text.size())) == 0 && fsync(fd) == 0;
+}
+
+}  // namespace
+
+SerialTake useSerialFile(const std::string& path, std::uint64_t highest, bool advance,
+                         const std::atomic<bool>* stop, std::uint32_t lockLimitMs) {
+    const FileDescriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
+    if (file.get() < 0) return failedWithErrno();
+    if (const auto refused = lock(file.get(), stop, lockLimitMs)) return *refused;
+
+    std::string text;
+    if (!readText(file.get(), text)) return failedWithErrno();
+    std::string next;
+    const SerialTake take = serial_file::numberFromText(text, highest, next);
+    if (take.status != SerialStatus::Taken || !advance) return take;
+    if (!writeText(file.get(), next)) return failedWithErrno();
+    return take;  // closing the file releases the lock
 }

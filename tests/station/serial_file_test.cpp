@@ -1,19 +1,24 @@
 // The serial-number file: numbers taken by processes at once are never given
-// twice, and a file that holds no number is refused untouched.
+// twice, a lock another program holds is waited for a bounded time, and a file
+// that holds no number, or one above the highest, is refused untouched.
 #include "station/serial_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -139,6 +144,85 @@ TEST(SerialFile, KeepsTheWidthAndRefusesWhatIsNotANumber) {
     const SerialTake missing = SerialFile("/nonexistent/serial.txt").take(UINT64_MAX, nullptr);
     EXPECT_EQ(missing.status, SerialStatus::Failed);
     EXPECT_EQ(missing.error, "No such file or directory");
+}
+
+// A child process that holds an exclusive flock on the file until it is killed;
+// its pid, once it holds the lock, or -1.
+pid_t startLockHolder(const std::string& path) {
+    int held[2];
+    if (pipe(held) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(60);  // ends it should the test not
+        const int fd = open(path.c_str(), O_RDWR);
+        if (fd >= 0 && flock(fd, LOCK_EX) == 0 && write(held[1], "L", 1) == 1) pause();
+        _exit(1);
+    }
+    close(held[1]);
+    char byte = 0;
+    const bool locked = pid > 0 && read(held[0], &byte, 1) == 1;
+    close(held[0]);
+    return locked ? pid : -1;
+}
+
+std::int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+}
+
+TEST(SerialFile, ALockHeldElsewhereIsWaitedForABoundedTimeOrUntilStopped) {
+    const TempFile file("500\n");
+    const pid_t holder = startLockHolder(file.path());
+    ASSERT_GT(holder, 0);
+
+    auto start = std::chrono::steady_clock::now();
+    const SerialTake timedOut = SerialFile(file.path(), 300).take(UINT64_MAX, nullptr);
+    EXPECT_EQ(timedOut.status, SerialStatus::Failed);
+    EXPECT_EQ(timedOut.error,
+              "the serial-number file has been locked by another program for more than 300 ms");
+    EXPECT_GE(millisecondsSince(start), 280);  // the limit runs on another clock
+    EXPECT_LT(millisecondsSince(start), 2000);
+
+    // With a long limit, the stop flag set during the wait ends it.
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SerialFile(file.path(), 60000).take(UINT64_MAX, &stop).status, SerialStatus::Stopped);
+    EXPECT_LT(millisecondsSince(start), 2000);
+    stopper.join();
+
+    // Once the other program lets go, the number that was not taken is.
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(SerialFile(file.path(), 300).take(UINT64_MAX, nullptr).number, 500u);
+    EXPECT_EQ(file.content(), "501\n");
+}
+
+// A check, a stopped take and a number above the highest leave the file as it was.
+TEST(SerialFile, TakesUpToTheHighestAndChecksWithoutWriting) {
+    const TempFile file("0099\n");
+    const std::atomic<bool> stopping{true};
+    EXPECT_EQ(SerialFile(file.path()).check(99).number, 99u);
+    EXPECT_EQ(SerialFile(file.path()).take(99, &stopping).status, SerialStatus::Stopped);
+    EXPECT_EQ(file.content(), "0099\n");
+    EXPECT_EQ(SerialFile(file.path()).take(99, nullptr).number, 99u);
+    EXPECT_EQ(file.content(), "0100\n");
+    for (const SerialTake& refused :
+         {SerialFile(file.path()).take(99, nullptr), SerialFile(file.path()).check(99)}) {
+        EXPECT_EQ(refused.status, SerialStatus::Exhausted);
+        EXPECT_EQ(refused.error,
+                  "no serial number is left: the next, 100, is above the highest the serial "
+                  "number's format holds, 99");
+    }
+    EXPECT_EQ(file.content(), "0100\n");
+
+    // The last number a file can hold has no successor to write: it is not taken.
+    const TempFile last("18446744073709551615\n");
+    EXPECT_EQ(SerialFile(last.path()).take(UINT64_MAX, nullptr).status, SerialStatus::Exhausted);
+    EXPECT_EQ(last.content(), "18446744073709551615\n");
 }
 
 }  // namespace
