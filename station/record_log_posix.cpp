@@ -1,6 +1,7 @@
 // POSIX: O_APPEND makes each write land whole at the end of the file, also
 // beside other processes appending to it; fdatasync puts it on disk.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,18 +29,35 @@ void syncFolderOf(const std::string& path) {
     close(fd);
 }
 
+// True when the regular file open as `fd` (at `path`) is not empty and its last
+// byte is not a line end. A file that cannot be read is taken as whole.
+bool endsInsideALine(int fd, const std::string& path) {
+    struct stat facts;
+    if (fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_size == 0) return false;
+    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader < 0) return false;
+    char last = '\n';
+    ssize_t count = 0;
+    while ((count = pread(reader, &last, 1, facts.st_size - 1)) < 0 && errno == EINTR) {
+    }
+    close(reader);
+    return count == 1 && last != '\n';
+}
+
 }  // namespace
 
 bool RecordLog::open(const std::string& path, int& osError, std::string& error) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (file_ >= 0) close(static_cast<int>(file_));
-    torn_ = false;
     file_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (file_ < 0) return failed(osError, error);
+    torn_ = endsInsideALine(static_cast<int>(file_), path);
     syncFolderOf(path);
     return true;
 }
 
 bool RecordLog::append(const std::string& line, int& osError, std::string& error) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (file_ < 0) {
         errno = EBADF;
         return failed(osError, error);

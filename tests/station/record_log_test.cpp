@@ -1,5 +1,6 @@
-// The record log: records of two writers land whole, and a record that cannot
-// reach the disk is reported with the system's error.
+// The record log: records of two writers land whole, a line torn by a crash
+// stays a line of its own, and a record that cannot reach the disk is reported
+// with the system's error.
 #include "station/record_log.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -65,6 +67,35 @@ TEST(RecordLog, ReportsTheSystemErrorWhenARecordCannotBeStored) {
     RecordLog missing;
     EXPECT_FALSE(missing.open("/nonexistent/records.jsonl", osError, error));
     EXPECT_EQ(osError, ENOENT);
+}
+
+// A log's text before a station opens it, and after it appends two records.
+TEST(RecordLog, ATornLastLineStaysALineOfItsOwnAndReadsBack) {
+    const std::string appended = "{\"unit\":3}\n{\"unit\":4}\n";
+    const std::pair<std::string, std::string> logs[] = {
+        {"{\"unit\":1}\n{\"unit\":2,\"po", "{\"unit\":1}\n{\"unit\":2,\"po\n" + appended},
+        {"{\"unit\":1}\n", "{\"unit\":1}\n" + appended},
+        {"", appended},
+    };
+    const std::string path = ::testing::TempDir() + "quorvel-torn-records.jsonl";
+    for (const auto& [before, after] : logs) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << before;
+        RecordLog log;
+        int osError = 0;
+        std::string error, read;
+        ASSERT_TRUE(log.open(path, osError, error)) << error;
+        ASSERT_TRUE(log.append("{\"unit\":3}", osError, error)) << error;
+        ASSERT_TRUE(log.append("{\"unit\":4}", osError, error)) << error;
+        ASSERT_TRUE(readLogText(path, read, error)) << error;
+        EXPECT_EQ(read, after);
+    }
+    std::remove(path.c_str());
+
+    std::string read = "left over", error;
+    EXPECT_TRUE(readLogText(path, read, error));  // no log yet
+    EXPECT_EQ(read, "");
+    EXPECT_FALSE(readLogText("/tmp", read, error));
+    EXPECT_EQ(error, "Is a directory");
 }
 
 }  // namespace
