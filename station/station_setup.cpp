@@ -52,7 +52,8 @@ int checkPorts(const std::vector<std::string>& ports, std::string& error) {
         const int openError = opened->handle == kInvalidPortHandle ? opened->openError : 0;
         closePort(opened);
         if (openError == 0 || portAbsent(openError)) continue;
-        error = port + (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
+        error = port +
+                (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
                 " (" + portErrorText(openError) + ", error " + std::to_string(openError) + ")";
         return kStationPortUnusable;
     }
@@ -84,8 +85,8 @@ int openLog(const StationRequest& request, PreparedStation& prepared, std::strin
 
 }  // namespace
 
-int prepareStation(const StationRequest& request, const CodeImage& image,
-                   PreparedStation& prepared, std::string& error) {
+int prepareStation(const StationRequest& request, const CodeImage& image, PreparedStation& prepared,
+                   std::string& error) {
     StationSettings& settings = prepared.settings;
     settings.ports = request.ports;
     settings.station = request.station.empty() ? hostName() : request.station;

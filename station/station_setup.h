@@ -19,9 +19,9 @@
 constexpr int kStationOk = 0;
 constexpr int kStationWrongRequest = 2;  // a serial number without a log, say
 constexpr int kStationBadImage = 3;
-constexpr int kStationPortUnusable = 4;     // held by another program, or refused by the system
-constexpr int kStationRecordsLost = 5;      // the log or the serial numbers cannot be used
-constexpr int kStationInterrupted = 130;    // aborted: boards in flight were cut short
+constexpr int kStationPortUnusable = 4;   // held by another program, or refused by the system
+constexpr int kStationRecordsLost = 5;    // the log or the serial numbers cannot be used
+constexpr int kStationInterrupted = 130;  // aborted: boards in flight were cut short
 
 struct StationRequest {
     std::vector<std::string> ports;
@@ -30,7 +30,7 @@ struct StationRequest {
     std::string station;    // empty: the host name
     int limit = 0;
     int retries = 0;
-    std::string serialFile;                   // with serialLayout
+    std::string serialFile;                    // with serialLayout
     std::optional<SerialLayout> serialLayout;  // none: no serial numbers
 };
 
@@ -42,8 +42,8 @@ struct PreparedStation {
 };
 
 // kStationOk, or the status of what is refused with its reason in `error`.
-int prepareStation(const StationRequest& request, const CodeImage& image,
-                   PreparedStation& prepared, std::string& error);
+int prepareStation(const StationRequest& request, const CodeImage& image, PreparedStation& prepared,
+                   std::string& error);
 
 // The status an ended station gives.
 int stationEndStatus(const StationEnd& end);
