@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 
+#include "capi/api_support.h"
 #include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
@@ -22,10 +23,7 @@
 #include "image/serial_stamp.h"
 #include "platform/system_text.h"
 #include "serial/port_listing.h"
-
-struct quorvel_image {
-    CodeImage image;
-};
+#include "station/image_digest.h"
 
 struct quorvel_cancel {
     std::atomic<bool> requested{false};
@@ -41,24 +39,6 @@ struct quorvel_session {
 };
 
 namespace {
-
-// The simulated device restarts into its boot loader and stores an image at
-// once; the boot-switch pause only needs to cover its restart.
-constexpr FlashPauses kSimulatorPauses{150, 0};
-
-bool resultUsable(const quorvel_result* result) {
-    return result == nullptr || result->size >= sizeof(quorvel_result);
-}
-
-// Hands `filled` to the caller's struct, keeping its size, and returns the status.
-int deliver(const quorvel_result& filled, quorvel_result* target) {
-    if (target != nullptr) {
-        const std::size_t size = target->size;
-        std::memcpy(target, &filled, std::min(size, sizeof filled));
-        target->size = size;
-    }
-    return filled.status;
-}
 
 // Counts a call on a session from its start to its return.
 class SessionCall {
@@ -77,43 +57,6 @@ class SessionCall {
   private:
     quorvel_session& session_;
 };
-
-int wrongArgument(quorvel_result* result, const std::string& detail) {
-    if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-    return deliver(refusedResult(QUORVEL_STATUS_ARGUMENTS, QUORVEL_OUTCOME_BAD_ARGUMENTS,
-                                 "wrong argument", detail),
-                   result);
-}
-
-int badImage(quorvel_result* result, ImageOutcome outcome, const std::string& detail) {
-    return deliver(refusedResult(QUORVEL_STATUS_IMAGE, QUORVEL_OUTCOME_BAD_IMAGE,
-                                 imageOutcomeText(outcome), detail),
-                   result);
-}
-
-int internalError(quorvel_result* result, const char* what) noexcept {
-    try {
-        if (resultUsable(result)) {
-            deliver(refusedResult(QUORVEL_STATUS_REFUSED, QUORVEL_OUTCOME_INTERNAL_ERROR,
-                                  "internal error", std::string("the library failed: ") + what),
-                    result);
-        }
-    } catch (...) {
-    }
-    return QUORVEL_STATUS_REFUSED;
-}
-
-// Runs an entry point's body, turning an exception into a status.
-template <typename Body>
-int guarded(quorvel_result* result, Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::exception& failure) {
-        return internalError(result, failure.what());
-    } catch (...) {
-        return internalError(result, "unknown failure");
-    }
-}
 
 // Writes `text` into the caller's buffer; ARGUMENTS when it had to be cut.
 int giveText(const std::string& text, char* buffer, std::size_t size) {
@@ -148,34 +91,6 @@ quorvel_result withUnmatchedName(quorvel_result filled, const std::string& unmat
     return filled;
 }
 
-std::string hexAddress(std::uint64_t address) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%06" PRIX64, address);
-    return text;
-}
-
-// The serial number's layout from the options; false with the reason when wrong.
-bool serialLayoutOf(const quorvel_flash_options& options, SerialLayout& layout,
-                    std::string& error) {
-    layout.address = options.serial_address;
-    switch (options.serial_format) {
-        case QUORVEL_SERIAL_U32LE:
-            layout.format = SerialFormat::U32Le;
-            return true;
-        case QUORVEL_SERIAL_U32BE:
-            layout.format = SerialFormat::U32Be;
-            return true;
-        case QUORVEL_SERIAL_ASCII:
-            layout.format = SerialFormat::Ascii;
-            layout.asciiWidth = options.serial_width;
-            if (options.serial_width >= 1 && options.serial_width <= 20) return true;
-            error = "serial_width must be 1 to 20 digits";
-            return false;
-    }
-    error = "unknown serial_format " + std::to_string(options.serial_format);
-    return false;
-}
-
 int flashImage(const char* port, const quorvel_image* image, const quorvel_flash_options* given,
                quorvel_result* result) {
     if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
@@ -201,7 +116,10 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
     if (options.serial_format != QUORVEL_SERIAL_NONE) {
         SerialLayout layout;
         std::string error;
-        if (!serialLayoutOf(options, layout, error)) return wrongArgument(result, error);
+        if (!serialLayoutOf(options.serial_format, options.serial_width, options.serial_address,
+                            layout, error)) {
+            return wrongArgument(result, error);
+        }
         if (!serialFits(first, layout)) {
             return badImage(result, ImageOutcome::Incompatible,
                             "the serial number at " + hexAddress(layout.address) +
@@ -292,7 +210,14 @@ int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* 
         if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
         CodeImage loaded = loadCodeImage(widePath(path));
         const quorvel_result filled = imageResult(loaded);
-        if (loaded.outcome == ImageOutcome::Loaded) *image = new quorvel_image{std::move(loaded)};
+        if (loaded.outcome != ImageOutcome::Loaded) return deliver(filled, result);
+        // The file's digest for a station's records, taken now: the file may change later.
+        std::string digest;
+        std::string error;
+        if (!fileSha256(path, digest, error)) {
+            return badImage(result, ImageOutcome::NotOpened, std::string(path) + ": " + error);
+        }
+        *image = new quorvel_image{std::move(loaded), path, digest};
         return deliver(filled, result);
     });
 }

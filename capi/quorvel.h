@@ -40,6 +40,7 @@ extern "C" {
 #define QUORVEL_STATUS_ARGUMENTS 2 /* a null pointer, a wrong size field, an unknown option */
 #define QUORVEL_STATUS_IMAGE 3     /* the image cannot be used */
 #define QUORVEL_STATUS_NO_DEVICE 4 /* no device answered; the port cannot be opened or was lost */
+#define QUORVEL_STATUS_RECORDS 5   /* a station's log or serial numbers cannot be used */
 #define QUORVEL_STATUS_CANCELLED 130
 
 /* What happened, finer than the status (quorvel_result.outcome). */
@@ -120,7 +121,9 @@ QUORVEL_API int quorvel_cancel_destroy(quorvel_cancel* token);
  * Loads an image file for the CODE area by quorvel-cli's rules: Intel HEX
  * when named .hex or when it reads as HEX, otherwise a raw binary of at most
  * 212 992 bytes. On POSIX the path is the file name's bytes. Status 3 with
- * the reason in result (may be NULL) when the file cannot be used.
+ * the reason in result (may be NULL) when the file cannot be used. The image
+ * keeps the path and the SHA-256 of the file as it was read, for the records
+ * of a station that flashes it.
  */
 QUORVEL_API int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* result);
 

@@ -18,6 +18,8 @@ std::string statusText(int status) {
             return "the image cannot be used";
         case QUORVEL_STATUS_NO_DEVICE:
             return "no device answered, or the port cannot be opened or was lost";
+        case QUORVEL_STATUS_RECORDS:
+            return "a station's log or serial numbers cannot be used";
         case QUORVEL_STATUS_CANCELLED:
             return "cancelled";
     }
@@ -64,6 +66,7 @@ bool knownStatus(int status) {
         case QUORVEL_STATUS_ARGUMENTS:
         case QUORVEL_STATUS_IMAGE:
         case QUORVEL_STATUS_NO_DEVICE:
+        case QUORVEL_STATUS_RECORDS:
         case QUORVEL_STATUS_CANCELLED:
             return true;
     }
