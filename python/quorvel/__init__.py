@@ -741,3 +741,11 @@ def flash_many(
     image._acquire(len(jobs))  # each job releases its hold when its flash has returned
     _run_cancellable(jobs, cancel)
     return [job.result() for job in jobs]
+
+
+# ---- Stations ---------------------------------------------------------------
+
+# Last: the module uses the names above.
+from .station import STATUS_RECORDS, ArgumentError, RecordsError, Station, StationEvent  # noqa: E402
+
+__all__ += ["ArgumentError", "RecordsError", "Station", "StationEvent"]
