@@ -124,16 +124,21 @@ std::string optionsProblem(const quorvel_station_options& options, StationPlan& 
     return serialsProblem(options, request);
 }
 
-int refuse(int status, const std::string& error, quorvel_result* result) {
+int refuse(int status, const std::string& error, int portOpenError, quorvel_result* result) {
     switch (status) {
         case kStationWrongRequest:
             return wrongArgument(result, error);
         case kStationBadImage:
             return badImage(result, ImageOutcome::Incompatible, error);
-        case kStationPortUnusable:
-            return deliver(refusedResult(status, QUORVEL_OUTCOME_PORT_NOT_OPENED,
-                                         resultText(status, 0), error),
-                           result);
+        case kStationPortUnusable: {
+            quorvel_result refused =
+                refusedResult(status,
+                              portInUse(portOpenError) ? QUORVEL_OUTCOME_PORT_IN_USE
+                                                       : QUORVEL_OUTCOME_PORT_NOT_OPENED,
+                              resultText(status, 0), error);
+            refused.os_error = portOpenError;
+            return deliver(refused, result);
+        }
     }
     return deliver(refusedResult(status, QUORVEL_OUTCOME_RECORDS, resultText(status, 0), error),
                    result);
@@ -156,7 +161,7 @@ int startStation(const StationPlan& plan, const quorvel_image& image, quorvel_st
     // No image path: the file was read and digested when it was loaded, and
     // may have changed since; its facts are put in below.
     if (const int status = prepareStation(plan.request, station.image, station.prepared, error)) {
-        return refuse(status, error, result);
+        return refuse(status, error, station.prepared.portOpenError, result);
     }
     StationSettings settings = station.prepared.settings;
     settings.image.path = image.path;

@@ -46,12 +46,13 @@ int openSerials(const StationRequest& request, PreparedStation& prepared, std::s
 
 // A slot whose port is absent waits for it; one that another program holds,
 // or that the system refuses for another reason (no permission), is refused.
-int checkPorts(const std::vector<std::string>& ports, std::string& error) {
+int checkPorts(const std::vector<std::string>& ports, int& portOpenError, std::string& error) {
     for (const std::string& port : ports) {
         SerialPort* opened = createPortNamed(port);
         const int openError = opened->handle == kInvalidPortHandle ? opened->openError : 0;
         closePort(opened);
         if (openError == 0 || portAbsent(openError)) continue;
+        portOpenError = openError;
         error = port +
                 (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
                 " (" + portErrorText(openError) + ", error " + std::to_string(openError) + ")";
@@ -102,7 +103,7 @@ int prepareStation(const StationRequest& request, const CodeImage& image, Prepar
     }
     if (const int status = imageFactsOf(request, image, settings.image, error)) return status;
     if (const int status = openSerials(request, prepared, error)) return status;
-    if (const int status = checkPorts(request.ports, error)) return status;
+    if (const int status = checkPorts(request.ports, prepared.portOpenError, error)) return status;
     return openLog(request, prepared, error);
 }
 

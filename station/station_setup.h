@@ -37,6 +37,7 @@ struct StationRequest {
 // What the engine borrows, owned here.
 struct PreparedStation {
     StationSettings settings;
+    int portOpenError = 0;  // the OS error of a port refused at start-up
     std::unique_ptr<SerialFile> serials;
     std::unique_ptr<RecordLog> log;
 };
