@@ -4,7 +4,6 @@
 // (station/station_setup.h).
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,20 +53,6 @@ struct StationPlan {
 
 std::string textOf(const char* text) { return text != nullptr ? text : ""; }
 
-// The first of the ports given twice under two names (COM5 and com5, a device
-// and its by-id link), which would drive one board from two slots; "" when none.
-std::string repeatedPort(const std::vector<std::string>& ports) {
-    std::map<std::string, std::string> opened;
-    for (const std::string& port : ports) {
-        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
-        if (fresh) continue;
-        const std::string same =
-            entry->second == port ? "" : " (the same port as " + entry->second + ")";
-        return "port " + port + " given twice" + same;
-    }
-    return std::string();
-}
-
 // "": the ports are usable names, each given once.
 std::string portsProblem(const quorvel_station_options& options, std::vector<std::string>& ports) {
     if (options.ports == nullptr || options.port_count == 0) return "no ports given";
@@ -79,7 +64,7 @@ std::string portsProblem(const quorvel_station_options& options, std::vector<std
         if (portNameCheck(port, error) == PortNameCheck::SeveralMatches) return error;
         ports.push_back(port);
     }
-    return repeatedPort(ports);
+    return repeatedPortProblem(ports);
 }
 
 // "": the serial-number options agree with each other and with the log.

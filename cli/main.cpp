@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
@@ -71,16 +70,8 @@ int checkPortList(const std::vector<std::string>& ports, bool json) {
         if (port.empty()) return usageError("an empty port name", json);
         if (const int status = checkPortName(port, json)) return status;
     }
-    std::map<std::string, std::string> opened;
-    for (const std::string& port : ports) {
-        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
-        if (!fresh) {
-            const std::string same =
-                entry->second == port ? "" : " (the same port as " + entry->second + ")";
-            return usageError("port " + port + " given twice" + same, json);
-        }
-    }
-    return kExitSuccess;
+    const std::string repeated = repeatedPortProblem(ports);
+    return repeated.empty() ? kExitSuccess : usageError(repeated, json);
 }
 
 int runCommandLine(std::vector<std::string>& arguments) {

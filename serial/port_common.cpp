@@ -1,6 +1,7 @@
 // The parts of the port layer that are the same on every operating system.
 #include <cctype>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "platform/platform.h"
@@ -119,4 +120,16 @@ SerialPort* reopenPort(SerialPort* port, const std::atomic<bool>* stop) {
         fresh = createPortLike(name, path, portNumber);
     }
     return fresh;
+}
+
+std::string repeatedPortProblem(const std::vector<std::string>& ports) {
+    std::map<std::string, std::string> opened;
+    for (const std::string& port : ports) {
+        const auto [entry, fresh] = opened.emplace(portIdentity(port), port);
+        if (fresh) continue;
+        const std::string same =
+            entry->second == port ? "" : " (the same port as " + entry->second + ")";
+        return "port " + port + " given twice" + same;
+    }
+    return std::string();
 }

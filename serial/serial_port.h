@@ -70,6 +70,11 @@ bool comPortNumber(const std::string& name, std::int32_t& number);
 // links followed), or the name itself when it leads nowhere. A usb: name
 // counts as what it resolves to now.
 std::string portIdentity(const std::string& name);
+
+// Why a list of ports cannot be used because one is given twice, under one
+// name or two (COM5 and com5, a device and its by-id link), which would drive
+// one device from two threads; "" when every port is given once.
+std::string repeatedPortProblem(const std::vector<std::string>& ports);
 // Closes the handle if it is valid, then frees the record. Accepts nullptr.
 void closePort(SerialPort* port);
 // Releases `port` and opens a new record for the same name, number or path, retrying for a
