@@ -205,6 +205,7 @@ int main(int argc, char** argv) {
     std::vector<double> swapAll;
     std::vector<double> rearms;
     double actualPerSlot = 0;
+    double steadyPerSlot = 0;  // between each slot's first and last result: no start or end edge
     double idealPerSlot = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
         const std::vector<double> slotDelays = placementToTransfer(devices[slot]->transcript());
@@ -212,6 +213,11 @@ int main(int argc, char** argv) {
         swapAll.insert(swapAll.end(), swaps[slot].begin(), swaps[slot].end());
         rearms.insert(rearms.end(), operators[slot].rearms.begin(), operators[slot].rearms.end());
         actualPerSlot += operators[slot].results * 3600.0 / elapsed / kSlots;
+        const Operator& done = operators[slot];
+        const double span =
+            std::chrono::duration<double>(done.lastResult - done.firstResult).count();
+        if (done.results > 1 && span > 0)
+            steadyPerSlot += (done.results - 1) * 3600.0 / span / kSlots;
     }
     double meanSwap = 0;
     for (double swap : swapAll)
@@ -225,6 +231,8 @@ int main(int argc, char** argv) {
                 transferSum / std::max(passed + failed, 1));
     std::printf("  boards per hour per slot: %.1f, ideal %.1f: %.3f x the ideal\n", actualPerSlot,
                 idealPerSlot, actualPerSlot / idealPerSlot);
+    std::printf("  the same between each slot's first and last result: %.1f, %.3f x the ideal\n",
+                steadyPerSlot, steadyPerSlot / idealPerSlot);
     std::printf(
         "  placement to transfer start: median %.2f s, 95th percentile %.2f s (%zu boards)\n",
         percentile(delays, 0.5), percentile(delays, 0.95), delays.size());
