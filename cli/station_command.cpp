@@ -26,6 +26,8 @@
 namespace {
 
 constexpr std::uint32_t kBoardTickMs = 1000;
+// How often progress is drawn: the board's own redraw interval.
+constexpr std::uint32_t kProgressDrawMs = 200;
 constexpr std::uint32_t kWatchSliceMs = 50;
 
 std::string unitText(const std::optional<std::int64_t>& unit,
@@ -153,7 +155,7 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
     StationBoard board(options.ports,
                        inPlace ? StationBoard::Style::InPlace : StationBoard::Style::Plain, stderr);
     StationPrinter printer(board, options.json);
-    EventQueue events;
+    EventQueue events(false);
     DeviceSlots hardware(options.ports, image, serialLayout, FlashPauses{});
     StationEngine engine(prepared.settings, hardware, events, tickCount);
     engine.start();
@@ -161,7 +163,7 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
     std::uint32_t lastTick = tickCount();
     for (;;) {
         StationEvent event;
-        if (events.next(event, kBoardTickMs)) {
+        if (events.next(event, kProgressDrawMs)) {
             if (event.kind == StationEventKind::Ended) break;
             printer.show(event);
         }

@@ -14,7 +14,7 @@ void EventQueue::onEvent(const StationEvent& event) {
         }
         events_.push_back(event);
     }
-    arrived_.notify_one();
+    if (wakeForProgress_ || event.kind != StationEventKind::Progress) arrived_.notify_one();
 }
 
 bool EventQueue::next(StationEvent& event, std::uint32_t timeoutMs) {

@@ -14,12 +14,17 @@
 
 class EventQueue final : public StationObserver {
   public:
+    // `wakeForProgress` false: a progress event waits for the reader's next
+    // wake (another event, or its time-out) instead of waking it, which spares
+    // a wake-up per data packet and board for a reader that redraws on a timer.
+    explicit EventQueue(bool wakeForProgress = true) : wakeForProgress_(wakeForProgress) {}
     void onEvent(const StationEvent& event) override;
     // The next event, waiting at most `timeoutMs`; false when none came. Once
     // the Ended event has been taken, it is given again at once.
     bool next(StationEvent& event, std::uint32_t timeoutMs);
 
   private:
+    const bool wakeForProgress_;
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<StationEvent> events_;
