@@ -141,7 +141,8 @@ int runCommandLine(std::vector<std::string>& arguments) {
         ->add_option("--serial-format", stationOptions.serialFormat,
                      "u32le (the default), u32be or ascii:W (W digits)")
         ->needs(serialAt);
-    station->add_flag("--json", stationOptions.json, "One JSON line per finished unit");
+    station->add_flag("--json", stationOptions.json,
+                      "Every record on standard output as a JSON line, as in the log");
     station->add_flag("--no-progress", stationOptions.plainProgress,
                       "A line per state change instead of a board redrawn in place");
     station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
