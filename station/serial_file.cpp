@@ -55,4 +55,33 @@ std::string lockedTooLongText(std::uint32_t limitMs) {
     return "the serial-number file has been locked by another program for more than " + limit;
 }
 
+SerialTake failed(const std::string& error) {
+    SerialTake take;
+    take.status = SerialStatus::Failed;
+    take.error = error;
+    return take;
+}
+
+SerialTake stopped() {
+    SerialTake take;
+    take.status = SerialStatus::Stopped;
+    take.error = "stopped while waiting for the serial-number file";
+    return take;
+}
+
+std::optional<SerialTake> lockWaitOutcome(WaitEnd end, std::uint32_t limitMs,
+                                          const std::string& failure) {
+    switch (end) {
+        case WaitEnd::Done:
+            return std::nullopt;
+        case WaitEnd::Stopped:
+            return stopped();
+        case WaitEnd::TimedOut:
+            return failed(lockedTooLongText(limitMs));
+        case WaitEnd::Failed:
+            break;
+    }
+    return failed(failure);
+}
+
 }  // namespace serial_file

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "station/serial_source.h"
@@ -100,5 +101,14 @@ WaitEnd retryWhileBusy(const std::function<Attempt()>& attempt, const std::atomi
 
 // The reason a take fails when the lock is still held after `limitMs`.
 std::string lockedTooLongText(std::uint32_t limitMs);
+
+// A take that failed for `error`, and one that the stop flag ended.
+SerialTake failed(const std::string& error);
+SerialTake stopped();
+
+// What a wait for the lock came to: nothing once locked, else why no number
+// can be taken (`failure`, the system's text, when the lock could not be tried).
+std::optional<SerialTake> lockWaitOutcome(WaitEnd end, std::uint32_t limitMs,
+                                          const std::string& failure);
 
 }  // namespace serial_file

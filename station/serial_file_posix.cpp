@@ -14,6 +14,8 @@
 namespace {
 
 using serial_file::Attempt;
+using serial_file::failed;
+using serial_file::stopped;
 using serial_file::WaitEnd;
 
 // Closes the descriptor, which also releases its lock.
@@ -31,21 +33,7 @@ class FileDescriptor {
     int fd_;
 };
 
-SerialTake failed(const std::string& error) {
-    SerialTake take;
-    take.status = SerialStatus::Failed;
-    take.error = error;
-    return take;
-}
-
 SerialTake failedWithErrno() { return failed(std::strerror(errno)); }
-
-SerialTake stopped() {
-    SerialTake take;
-    take.status = SerialStatus::Stopped;
-    take.error = "stopped while waiting for the serial-number file";
-    return take;
-}
 
 // Waits for the exclusive lock a bounded time, polling: a blocking flock could
 // neither be stopped nor given up. Nothing when locked, else why no number can be taken.
@@ -58,17 +46,7 @@ std::optional<SerialTake> lock(int fd, const std::atomic<bool>* stop, std::uint3
             return lockError == EWOULDBLOCK || lockError == EINTR ? Attempt::Busy : Attempt::Failed;
         },
         stop, limitMs);
-    switch (end) {
-        case WaitEnd::Done:
-            return std::nullopt;
-        case WaitEnd::Stopped:
-            return stopped();
-        case WaitEnd::TimedOut:
-            return failed(serial_file::lockedTooLongText(limitMs));
-        case WaitEnd::Failed:
-            break;
-    }
-    return failed(std::strerror(lockError));
+    return serial_file::lockWaitOutcome(end, limitMs, std::strerror(lockError));
 }
 
 bool readText(int fd, std::string& text) {

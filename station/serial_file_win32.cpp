@@ -14,23 +14,11 @@
 namespace {
 
 using serial_file::Attempt;
+using serial_file::failed;
+using serial_file::stopped;
 using serial_file::WaitEnd;
 
-SerialTake failed(const std::string& error) {
-    SerialTake take;
-    take.status = SerialStatus::Failed;
-    take.error = error;
-    return take;
-}
-
 SerialTake failedWithLastError() { return failed(systemErrorText(GetLastError())); }
-
-SerialTake stopped() {
-    SerialTake take;
-    take.status = SerialStatus::Stopped;
-    take.error = "stopped while waiting for the serial-number file";
-    return take;
-}
 
 // Unlocks (when locked) and closes the file.
 class LockedFile {
@@ -86,17 +74,7 @@ class LockedFile {
                 return lockError == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
             },
             stop, limitMs);
-        switch (end) {
-            case WaitEnd::Done:
-                return std::nullopt;
-            case WaitEnd::Stopped:
-                return stopped();
-            case WaitEnd::TimedOut:
-                return failed(serial_file::lockedTooLongText(limitMs));
-            case WaitEnd::Failed:
-                break;
-        }
-        return failed(systemErrorText(lockError));
+        return serial_file::lockWaitOutcome(end, limitMs, systemErrorText(lockError));
     }
 
   private:
