@@ -12,29 +12,10 @@
 #include <time.h>
 
 #include "capi/quorvel.h"
-
-#ifdef _WIN32
-#include <windows.h>
-static void pause_briefly(void) { Sleep(20); }
-#else
-static void pause_briefly(void) {
-    struct timespec wait = {0, 20 * 1000 * 1000};
-    nanosleep(&wait, NULL);
-}
-#endif
+#include "c_check.h"
 
 enum { kImageBytes = 6000, kSerialOffset = 0x10, kSlots = 2, kMaxRecords = 8, kPathBytes = 1024 };
 static const uint32_t kCodeStart = 0x108000u;
-
-static int failures = 0;
-
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                                   \
-        }                                                                                 \
-    } while (0)
 
 static uint8_t image_bytes[kImageBytes];
 static char folder[kPathBytes];
