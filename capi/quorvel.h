@@ -307,6 +307,9 @@ QUORVEL_API int quorvel_station_create(const quorvel_station_options* options,
 #define QUORVEL_EVENT_NOTE 4     /* a line for the operator: a warning, a failed log */
 #define QUORVEL_EVENT_TOTALS 5   /* the counts changed, or arming stopped */
 #define QUORVEL_EVENT_ENDED 6    /* every slot has ended; the last event */
+#define QUORVEL_EVENT_DATABASE                                 \
+    7 /* the database's state: note says "database online", or \
+         "database offline, N records waiting" */
 
 /* A slot's state. */
 #define QUORVEL_SLOT_WAITING 0          /* armed, no board answers */
@@ -340,7 +343,7 @@ typedef struct quorvel_station_event {
     char record[8192];
     size_t record_length;
     int logged;
-    char note[512]; /* NOTE: the line; TOTALS: why arming stopped, or "" */
+    char note[512]; /* NOTE: the line; TOTALS: why arming stopped, or ""; DATABASE: its state */
     int passed;     /* TOTALS, ENDED: the units passed and failed so far */
     int failed;
     /* ENDED: the station's status: 0; 5 when records or serial numbers were

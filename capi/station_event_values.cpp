@@ -40,6 +40,8 @@ int kindNumber(StationEventKind kind) {
             return QUORVEL_EVENT_NOTE;
         case StationEventKind::Totals:
             return QUORVEL_EVENT_TOTALS;
+        case StationEventKind::Database:
+            return QUORVEL_EVENT_DATABASE;
         case StationEventKind::Ended:
             return QUORVEL_EVENT_ENDED;
     }
@@ -82,6 +84,10 @@ void fillEvent(const StationEvent& from, int finalStatus, quorvel_station_event&
         case StationEventKind::Note:
         case StationEventKind::Totals:
             copyText(from.text, to.note, sizeof to.note);
+            break;
+        case StationEventKind::Database:
+            copyText(databaseStateText(from.databaseOnline, from.recordsWaiting), to.note,
+                     sizeof to.note);
             break;
         case StationEventKind::Ended:
             to.status = finalStatus;

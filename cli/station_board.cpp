@@ -48,7 +48,9 @@ std::string StationBoard::header() const {
     std::snprintf(text, sizeof text, "passed %d  failed %d  yield %s  %.0f boards/h  run %s",
                   passed_, failed_, yield, boardsPerHour(units, seconds),
                   formatDuration(seconds).c_str());
-    return remark_.empty() ? text : std::string(text) + "  " + remark_;
+    std::string line = text;
+    if (!database_.empty()) line += "  " + database_;
+    return remark_.empty() ? line : line + "  " + remark_;
 }
 
 std::string StationBoard::render(const Slot& slot) const {
@@ -122,6 +124,17 @@ void StationBoard::totals(int passed, int failed, const std::string& remark) {
         redraw();
     } else if (newRemark && !remark.empty()) {
         printAbove(remark);
+    }
+}
+
+void StationBoard::database(const std::string& state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state == database_) return;
+    database_ = state;
+    if (style_ == Style::InPlace) {
+        redraw();
+    } else {
+        printAbove(state);
     }
 }
 

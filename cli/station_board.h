@@ -29,6 +29,8 @@ class StationBoard {
     void percent(std::size_t index, int percent);
     // The header's counts, and a remark after them ("stopping: ...").
     void totals(int passed, int failed, const std::string& remark);
+    // The database's state, shown in the header once the station has one.
+    void database(const std::string& state);
     // A line printed above the board, on `stream` (standard output, say, when
     // it shows on the same terminal) or on the board's own.
     void note(const std::string& text, std::FILE* stream = nullptr);
@@ -59,6 +61,7 @@ class StationBoard {
     int passed_ = 0;
     int failed_ = 0;
     std::string remark_;
+    std::string database_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastDraw_{};
     std::size_t drawnRows_ = 0;

@@ -89,6 +89,9 @@ class StationPrinter {
             case StationEventKind::Totals:
                 board_.totals(event.passed, event.failed, event.text);
                 break;
+            case StationEventKind::Database:
+                board_.database(databaseStateText(event.databaseOnline, event.recordsWaiting));
+                break;
             case StationEventKind::Ended:
                 break;
         }

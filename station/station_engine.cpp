@@ -275,3 +275,9 @@ std::string slotStateText(SlotState state, const std::string& reason) {
     }
     return "";
 }
+
+std::string databaseStateText(bool online, int recordsWaiting) {
+    if (online) return "database online";
+    return "database offline, " + std::to_string(recordsWaiting) +
+           (recordsWaiting == 1 ? " record waiting" : " records waiting");
+}

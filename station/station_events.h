@@ -32,6 +32,7 @@ enum class StationEventKind {
     Record,    // a record was written (or could not be: `logged` false)
     Note,      // a line for the operator: a warning, a failure of the log
     Totals,    // the counts changed, or the remark
+    Database,  // the database's state changed: online, or offline with records waiting
     Ended,     // the station has ended; the last event
 };
 
@@ -54,7 +55,13 @@ struct StationEvent {
 
     int passed = 0;  // Totals, Ended
     int failed = 0;
+
+    bool databaseOnline = true;  // Database
+    int recordsWaiting = 0;      // Database: records in the log the database lacks
 };
+
+// "database online", "database offline, 3 records waiting".
+std::string databaseStateText(bool online, int recordsWaiting);
 
 class StationObserver {
   public:

@@ -39,7 +39,15 @@ STATUS_RECORDS = 5
 _OUTCOME_BAD_ARGUMENTS = 10
 _OUTCOME_RECORDS = 12
 
-_KINDS = {1: "slot", 2: "progress", 3: "record", 4: "note", 5: "totals", 6: "ended"}
+_KINDS = {
+    1: "slot",
+    2: "progress",
+    3: "record",
+    4: "note",
+    5: "totals",
+    6: "ended",
+    7: "database",
+}
 _EVENT_NONE = 0
 _EVENT_SLOT = 1
 _EVENT_PROGRESS = 2
@@ -73,7 +81,9 @@ class StationEvent:
     log line holds, or None for a line too long for the event, which the log
     holds whole; ``logged`` is False when the log failed), "note" (a line
     for the operator), "totals" (``passed`` and ``failed`` changed, or arming
-    stopped and ``note`` says why) or "ended" (the last event).
+    stopped and ``note`` says why), "database" (``note`` holds the
+    database's state: "database online", or "database offline, N records
+    waiting") or "ended" (the last event).
     """
 
     kind: str
