@@ -37,8 +37,8 @@ struct DbRows {
 };
 
 struct DbSettings {
-    std::string url;                   // a libpq connection string or URI
-    std::uint32_t timeoutMs = 10000;   // for connecting and for each statement
+    std::string url;                  // a libpq connection string or URI
+    std::uint32_t timeoutMs = 10000;  // for connecting and for each statement
     std::string applicationName = "quorvel";
 };
 
@@ -72,6 +72,6 @@ class DbConnection {
 // The URL for messages: its password, if it holds one, as "***".
 std::string maskedDbUrl(const std::string& url);
 
-// Whether the URL parses as a libpq connection string or URI (libpq's own
-// parser; false with its text, or with the library's absence, in `error`).
+// Whether the URL parses as a libpq connection string or URI, by libpq's own
+// parser: BadUrl with its text, or NoLibrary when libpq cannot be loaded.
 DbOutcome checkDbUrl(const std::string& url);
