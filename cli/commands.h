@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,13 @@ struct FlashOptions {
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop);
 
+// Where a line's database is and how long a wait on it may take.
+struct DatabaseOptions {
+    std::string url;  // a libpq connection string or URI; empty: none
+    double timeoutSeconds = 10;
+    std::uint32_t timeoutMs() const { return static_cast<std::uint32_t>(timeoutSeconds * 1000); }
+};
+
 struct StationOptions {
     std::vector<std::string> ports;  // the slots, in the order given
     std::string imagePath;           // UTF-8
@@ -29,6 +38,9 @@ struct StationOptions {
     std::string serialAt;            // device address of the serial number; empty: none
     std::string serialFile;
     std::string serialFormat = "u32le";
+    DatabaseOptions db;
+    std::string serialPool;  // in place of serialFile: numbers from the database's pool
+    std::uint64_t serialLease = 1;
     bool json = false;
     bool plainProgress = false;
 };
@@ -38,6 +50,30 @@ struct StationOptions {
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
                       std::atomic<bool>& hangUp);
 
-// Summarises a station's record log (JSON Lines): overall, per station and per
-// slot. kExitRecordsLost when the log cannot be read.
-int runReportCommand(const std::string& path, bool json);
+struct ReportOptions {
+    std::string path;     // the station's log, or
+    DatabaseOptions db;   // the line's database
+    std::string station;  // only this station's records; empty: all
+    std::string since;    // only records at or after this UTC time ("2026-12-07" or ISO 8601)
+    std::string until;    // and before this one
+    bool json = false;
+};
+
+// Summarises a station's record log (JSON Lines), or the records in a line's
+// database: overall, per station and per slot. kExitRecordsLost when the log
+// cannot be read, kExitDatabase when the database cannot.
+int runReportCommand(const ReportOptions& options);
+
+// quorvel-cli db init: the line's schema made or brought up to date.
+int runDbInitCommand(const DatabaseOptions& db);
+
+struct PoolOptions {
+    std::string name;
+    DatabaseOptions db;
+    std::optional<std::uint64_t> next;  // with last: makes the pool
+    std::optional<std::uint64_t> last;  // moves the pool's end
+    bool json = false;
+};
+
+// quorvel-cli db pool: a serial-number pool made, its end moved, or shown.
+int runDbPoolCommand(const PoolOptions& options);

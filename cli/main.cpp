@@ -74,6 +74,38 @@ int checkPortList(const std::vector<std::string>& ports, bool json) {
     return repeated.empty() ? kExitSuccess : usageError(repeated, json);
 }
 
+constexpr const char* kDbHelp =
+    "The line's PostgreSQL database: a libpq connection string or URI, such as "
+    "postgresql://line3@db.example/factory (passwords from PGPASSWORD or .pgpass)";
+
+CLI::Option* addDatabaseOptions(CLI::App* command, DatabaseOptions& db) {
+    CLI::Option* url = command->add_option("--db", db.url, kDbHelp);
+    command
+        ->add_option("--db-timeout", db.timeoutSeconds,
+                     "Seconds a wait on the database may take (default 10)")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->needs(url);
+    return url;
+}
+
+// quorvel-cli db init | db pool NAME.
+CLI::App* addDbCommand(CLI::App& app, DatabaseOptions& initDb, PoolOptions& pool, CLI::App*& init,
+                       CLI::App*& poolCommand) {
+    CLI::App* db = app.add_subcommand("db", "Make the line's database ready, and its serial pools");
+    db->require_subcommand(1);
+    init = db->add_subcommand("init", "Create the quorvel schema, or bring it up to date");
+    addDatabaseOptions(init, initDb)->required();
+    poolCommand = db->add_subcommand(
+        "pool", "Make a serial-number pool (--next and --last), move its end, or show it");
+    poolCommand->add_option("NAME", pool.name, "The pool's name: one per product or lot")
+        ->required();
+    addDatabaseOptions(poolCommand, pool.db)->required();
+    poolCommand->add_option("--next", pool.next, "The pool's first number, when it is made");
+    poolCommand->add_option("--last", pool.last, "The pool's last number");
+    poolCommand->add_flag("--json", pool.json, "Print one JSON document");
+    return db;
+}
+
 int runCommandLine(std::vector<std::string>& arguments) {
     std::vector<char*> argumentPointers;
     for (std::string& argument : arguments) argumentPointers.push_back(&argument[0]);
@@ -134,7 +166,17 @@ int runCommandLine(std::vector<std::string>& arguments) {
                             "Write each unit's serial number into its image at this address");
     CLI::Option* serialFile = station->add_option("--serial-file", stationOptions.serialFile,
                                                   "File holding the next serial number");
-    serialAt->needs(serialFile);
+    CLI::Option* stationDb = addDatabaseOptions(station, stationOptions.db);
+    CLI::Option* serialPool = station->add_option(
+        "--serial-pool", stationOptions.serialPool,
+        "Take the serial numbers from this pool of the database (in place of --serial-file)");
+    station
+        ->add_option("--serial-lease", stationOptions.serialLease,
+                     "Hold K numbers of the pool at a time, for outages of the database "
+                     "(default 1)")
+        ->check(CLI::Range(1, 100000))
+        ->needs(serialPool);
+    serialPool->needs(stationDb)->needs(serialAt)->excludes(serialFile);
     serialFile->needs(serialAt);
     serialFile->needs(log);  // every serial number given must be on record
     station
@@ -148,10 +190,24 @@ int runCommandLine(std::vector<std::string>& arguments) {
     station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
         ->required();
 
-    std::string reportPath;
-    CLI::App* report = app.add_subcommand("report", "Summarise a station's record log");
-    report->add_option("FILE", reportPath, "The station's log (JSON Lines)")->required();
-    report->add_flag("--json", json, "Print one JSON document");
+    ReportOptions reportOptions;
+    CLI::App* report = app.add_subcommand(
+        "report", "Summarise a station's record log, or the records of a line's database");
+    CLI::Option* reportFile =
+        report->add_option("FILE", reportOptions.path, "The station's log (JSON Lines)");
+    addDatabaseOptions(report, reportOptions.db)->excludes(reportFile);
+    report->add_option("--station", reportOptions.station, "Only this station's records");
+    report->add_option(
+        "--since", reportOptions.since,
+        "Only records at or after this UTC time: 2026-12-07 or 2026-12-07T06:00:00Z");
+    report->add_option("--until", reportOptions.until, "Only records before this UTC time");
+    report->add_flag("--json", reportOptions.json, "Print one JSON document");
+
+    DatabaseOptions initDb;
+    PoolOptions poolOptions;
+    CLI::App* dbInit = nullptr;
+    CLI::App* dbPool = nullptr;
+    CLI::App* db = addDbCommand(app, initDb, poolOptions, dbInit, dbPool);
 
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
@@ -167,13 +223,23 @@ int runCommandLine(std::vector<std::string>& arguments) {
     setOnInterrupt(stop, *station ? &hangUp : nullptr);
 
     if (*ports) return runPortsCommand(json);
-    if (*report) return runReportCommand(reportPath, json);
+    if (*report) {
+        if (reportOptions.path.empty() && reportOptions.db.url.empty()) {
+            return usageError("report: give the log FILE or --db URL", reportOptions.json);
+        }
+        return runReportCommand(reportOptions);
+    }
+    if (*db) return *dbInit ? runDbInitCommand(initDb) : runDbPoolCommand(poolOptions);
     if (*info) {
         if (const int status = checkPortName(infoPort, json)) return status;
         return runInfoCommand(infoPort, json, stop);
     }
 
     if (*station) {
+        if (*serialAt && !*serialFile && !*serialPool) {
+            return usageError("--serial-at needs --serial-file or --serial-pool",
+                              stationOptions.json);
+        }
         if (const int status = checkPortList(stationOptions.ports, stationOptions.json)) {
             return status;
         }

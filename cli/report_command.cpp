@@ -1,19 +1,16 @@
-// quorvel-cli report: what a station's record log says (station/report_statistics),
-// printed as text or JSON. A line that cannot be read is named on standard
-// error and left out, so that a log cut short by a crash or a full disk still
-// gives its report.
+// quorvel-cli report: what a station's record log, or a line's database, says
+// (station/report_statistics), printed as text or JSON. A line that cannot be read is named on
+// standard error and left out, so that a log cut short by a crash or a full disk still gives its
+// report.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
-#include "cli/system.h"
-#include "image/file_access.h"
+#include "cli/report_source.h"
 #include "station/report_statistics.h"
 #include "station/unit_record.h"
 
@@ -207,50 +204,62 @@ void printText(const std::string& path, const Report& report) {
     printWarnings(report);
 }
 
-// Each skipped line on standard error; a last line without its line end was
-// cut short while it was being written (a crash, a power cut).
-void nameSkippedLines(const std::vector<std::size_t>& skipped, const std::string& content) {
-    const bool torn = !content.empty() && content.back() != '\n';
-    const auto lines =
-        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + (torn ? 1 : 0);
-    for (const std::size_t line : skipped) {
-        std::fprintf(stderr, "line %zu: cannot be read, skipped%s\n", line,
-                     torn && line == lines ? " (the last line, cut short)" : "");
+Json voidSerialsJson(const std::vector<VoidSerial>& serials) {
+    Json list = Json::array();
+    for (const VoidSerial& serial : serials) {
+        list.push_back(
+            {{"pool", serial.pool}, {"serial", serial.serial}, {"station", serial.station}});
     }
+    return list;
 }
 
-bool readWholeFile(const std::string& path, std::string& content) {
-    std::FILE* file = openImageFile(widePath(path));
-    if (file == nullptr) return false;
-    char buffer[65536];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, count);
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
+// One line per pool and station: "void serial numbers: lot-7 (station A): 1005, 1006".
+void printVoidSerials(const std::vector<VoidSerial>& serials) {
+    if (serials.empty()) {
+        std::printf("no serial number is void\n");
+        return;
+    }
+    std::string line;
+    std::string group;
+    for (const VoidSerial& serial : serials) {
+        const std::string name = serial.pool + " (station " + serial.station + ")";
+        if (name != group) {
+            if (!line.empty()) std::printf("%s\n", line.c_str());
+            group = name;
+            line = "void serial numbers, leased and never used: " + name + ": ";
+        } else {
+            line += ", ";
+        }
+        line += std::to_string(serial.serial);
+    }
+    std::printf("%s\n", line.c_str());
 }
 
 }  // namespace
 
-int runReportCommand(const std::string& path, bool json) {
-    std::string content;
-    if (!readWholeFile(path, content)) {
-        std::fprintf(stderr, "quorvel-cli: cannot read the station log %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-        return kExitRecordsLost;
-    }
-    const RecordLines log = parseRecordLines(content);
-    nameSkippedLines(log.skipped, content);
-    const Report report = makeReport(log);
+int runReportCommand(const ReportOptions& options) {
+    ReportRecords read;
+    if (const int status = readReportRecords(options, read)) return status;
+    const Report report = makeReport(read.lines);
     for (const DuplicateSerial& duplicate : report.duplicateSerials) {
         std::fprintf(stderr, "quorvel-cli: WARNING: serial number %llu was given to %zu units\n",
                      static_cast<unsigned long long>(duplicate.serial), duplicate.units.size());
     }
-    if (json) {
-        const Json document = reportJson(path, report);
+    if (options.json) {
+        Json document = reportJson(read.source, report);
+        if (read.fromDatabase) {
+            // The same document, its source the database, with the numbers that were never used.
+            Json fromDatabase = {{"database", read.source}};
+            for (auto& [key, value] : document.items()) {
+                if (key != "file") fromDatabase[key] = value;
+            }
+            fromDatabase["void_serials"] = voidSerialsJson(read.voidSerials);
+            document = fromDatabase;
+        }
         std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
-        printText(path, report);
+        printText(read.source, report);
+        if (read.fromDatabase) printVoidSerials(read.voidSerials);
     }
     return kExitSuccess;
 }

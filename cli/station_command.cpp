@@ -199,12 +199,19 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
     request.limit = options.limit;
     request.retries = options.retries;
     request.serialFile = options.serialFile;
+    request.dbUrl = options.db.url;
+    request.dbTimeoutMs = options.db.timeoutMs();
+    request.serialPool = options.serialPool;
+    request.serialLease = options.serialLease;
     if (const int status = serialLayoutOf(options, request.serialLayout)) return status;
     PreparedStation prepared;
     std::string error;
     if (const int status = prepareStation(request, image, prepared, error)) {
         std::fprintf(stderr, "quorvel-cli: %s\n", error.c_str());
         return status;
+    }
+    if (!request.dbUrl.empty() && request.logPath.empty()) {
+        std::fprintf(stderr, "records: %s\n", prepared.logPath.c_str());
     }
     return runStation(options, prepared, image, request.serialLayout, interrupt, hangUp);
 }

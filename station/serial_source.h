@@ -1,6 +1,7 @@
 // Where a station's serial numbers come from: a number is taken for a unit
 // just before its transfer, and never given twice. The file beside the
-// station is one source (serial_file.h).
+// station is one source (serial_file.h), a pool in the line's database
+// another (serial_pool.h).
 #pragma once
 
 #include <atomic>
@@ -32,4 +33,6 @@ class SerialSource {
     // stations a bounded time (Failed after it), and ends early (Stopped)
     // once `stop` is set.
     virtual SerialTake take(std::uint64_t highest, const std::atomic<bool>* stop) = 0;
+    // The station has ended: what is held and not used is given back.
+    virtual void finish() {}
 };

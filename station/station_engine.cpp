@@ -40,6 +40,7 @@ void StationEngine::start() {
         }
     }
     showTotals();
+    if (settings_.outbox != nullptr) settings_.outbox->start(observer_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         slotsRunning_ = static_cast<int>(slots_.size());
@@ -57,6 +58,12 @@ void StationEngine::runSlot(std::size_t index) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--slotsRunning_ > 0) return;
+    }
+    // The last slot has ended: what the station holds goes back, and its records out.
+    if (settings_.serials != nullptr) settings_.serials->finish();
+    if (settings_.outbox != nullptr) settings_.outbox->finish();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
         ended.passed = passed_;
         ended.failed = failed_;
     }

@@ -20,6 +20,7 @@
 #include "flashing/flash_job.h"
 #include "flashing/presence_probe.h"
 #include "station/record_log.h"
+#include "station/record_outbox.h"
 #include "station/restart_memory.h"
 #include "station/serial_source.h"
 #include "station/station_events.h"
@@ -69,8 +70,9 @@ struct StationSettings {
     int retries = 0;                  // further attempts after a failed switch or transfer
     SerialSource* serials = nullptr;  // none: no serial numbers
     std::uint64_t highestSerial = UINT64_MAX;
-    RecordLog* log = nullptr;  // none: no records kept
-    std::string logName;       // for messages
+    RecordLog* log = nullptr;        // none: no records kept
+    RecordOutbox* outbox = nullptr;  // none: the records stay in the log
+    std::string logName;             // for messages
     ImageFacts image;
     StationMemory memory;  // what the log said at start; empty: a fresh station
     // An occupied slot probes this often, and counts its board as removed once

@@ -6,6 +6,7 @@
 #include "platform/system_text.h"
 #include "serial/serial_port.h"
 #include "station/image_digest.h"
+#include "station/serial_file.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ int imageFactsOf(const StationRequest& request, const CodeImage& image, ImageFac
 
 // The file is there, reads, can be locked, and its number fits the format.
 int openSerials(const StationRequest& request, PreparedStation& prepared, std::string& error) {
-    if (!request.serialLayout) return kStationOk;
+    if (!request.serialLayout || !request.serialPool.empty()) return kStationOk;
     if (request.logPath.empty()) {
         error = "serial numbers need a log: every number given must be on record";
         return kStationWrongRequest;
@@ -62,25 +63,27 @@ int checkPorts(const std::vector<std::string>& ports, int& portOpenError, std::s
 }
 
 // Opened for appending, and read for the station's units and slots.
-int openLog(const StationRequest& request, PreparedStation& prepared, std::string& error) {
-    if (request.logPath.empty()) return kStationOk;
+int openLog(const std::string& path, PreparedStation& prepared, std::vector<UnitRecord>& records,
+            std::string& error) {
+    if (path.empty()) return kStationOk;
     std::string content;
-    if (!readLogText(request.logPath, content, error)) {
-        error = "the log " + request.logPath + " cannot be read: " + error;
+    if (!readLogText(path, content, error)) {
+        error = "the log " + path + " cannot be read: " + error;
         return kStationRecordsLost;
     }
     StationSettings& settings = prepared.settings;
-    settings.memory =
-        rememberStation(parseRecordLines(content).records, settings.station, settings.ports);
+    records = parseRecordLines(content).records;
+    settings.memory = rememberStation(records, settings.station, settings.ports);
     prepared.log = std::make_unique<RecordLog>();
     int osError = 0;
-    if (!prepared.log->open(request.logPath, osError, error)) {
-        error = "the log " + request.logPath + " cannot be written: " + error + " (error " +
+    if (!prepared.log->open(path, osError, error)) {
+        error = "the log " + path + " cannot be written: " + error + " (error " +
                 std::to_string(osError) + ")";
         return kStationRecordsLost;
     }
     settings.log = prepared.log.get();
-    settings.logName = request.logPath;
+    settings.logName = path;
+    prepared.logPath = path;
     return kStationOk;
 }
 
@@ -104,7 +107,15 @@ int prepareStation(const StationRequest& request, const CodeImage& image, Prepar
     if (const int status = imageFactsOf(request, image, settings.image, error)) return status;
     if (const int status = openSerials(request, prepared, error)) return status;
     if (const int status = checkPorts(request.ports, prepared.portOpenError, error)) return status;
-    return openLog(request, prepared, error);
+    std::string logPath = request.logPath;
+    if (logPath.empty() && !request.dbUrl.empty() &&
+        !defaultStationLog(settings.station, logPath, error)) {
+        error = "no default log: " + error;
+        return kStationRecordsLost;
+    }
+    std::vector<UnitRecord> logRecords;
+    if (const int status = openLog(logPath, prepared, logRecords, error)) return status;
+    return request.dbUrl.empty() ? kStationOk : prepareLine(request, logRecords, prepared, error);
 }
 
 int stationEndStatus(const StationEnd& end) {

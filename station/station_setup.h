@@ -12,7 +12,8 @@
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
 #include "station/record_log.h"
-#include "station/serial_file.h"
+#include "station/record_shipper.h"
+#include "station/serial_source.h"
 #include "station/station_engine.h"
 
 // The statuses a station ends with, the command line's exit statuses.
@@ -21,6 +22,7 @@ constexpr int kStationWrongRequest = 2;  // a serial number without a log, say
 constexpr int kStationBadImage = 3;
 constexpr int kStationPortUnusable = 4;   // held by another program, or refused by the system
 constexpr int kStationRecordsLost = 5;    // the log or the serial numbers cannot be used
+constexpr int kStationDatabase = 6;       // the line's database cannot be used
 constexpr int kStationInterrupted = 130;  // aborted: boards in flight were cut short
 
 struct StationRequest {
@@ -32,19 +34,37 @@ struct StationRequest {
     int retries = 0;
     std::string serialFile;                    // with serialLayout
     std::optional<SerialLayout> serialLayout;  // none: no serial numbers
+    // The line's database: the records go there, and the serial numbers come
+    // from `serialPool` in it instead of a file. Without a log, a default one
+    // in the program's data folder is the records' outbox.
+    std::string dbUrl;  // empty: none
+    std::uint32_t dbTimeoutMs = 10000;
+    std::string serialPool;
+    std::uint64_t serialLease = 1;
 };
 
 // What the engine borrows, owned here.
 struct PreparedStation {
     StationSettings settings;
     int portOpenError = 0;  // the OS error of a port refused at start-up
-    std::unique_ptr<SerialFile> serials;
+    std::unique_ptr<SerialSource> serials;
     std::unique_ptr<RecordLog> log;
+    std::unique_ptr<RecordShipper> shipper;
+    std::string logPath;  // the log used: the one asked for, or the default one
 };
 
 // kStationOk, or the status of what is refused with its reason in `error`.
 int prepareStation(const StationRequest& request, const CodeImage& image, PreparedStation& prepared,
                    std::string& error);
+
+// The line's database made ready (station_line.cpp): the station's name
+// claimed, the schema checked, the pool checked, what `logRecords` holds and
+// the database lacks sent, and the leases of an earlier run settled.
+int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& logRecords,
+                PreparedStation& prepared, std::string& error);
+
+// The log of a station that has a database and was given none.
+bool defaultStationLog(const std::string& station, std::string& path, std::string& error);
 
 // The status an ended station gives.
 int stationEndStatus(const StationEnd& end);

@@ -152,6 +152,7 @@ bool StationEngine::writeRecord(std::size_t index, UnitRecord record, const Flas
         int osError = 0;
         std::string error;
         if (!logFailed) event.logged = settings_.log->append(recordLine(record), osError, error);
+        if (event.logged && settings_.outbox != nullptr) settings_.outbox->add(record);
         if (!event.logged && !logFailed) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);

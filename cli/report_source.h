@@ -1,0 +1,21 @@
+// Where a report's records come from: a station's log, or the records of a
+// line's database, filtered by station and time alike.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "station/serial_pool.h"
+#include "station/unit_record.h"
+
+struct ReportRecords {
+    RecordLines lines;
+    std::string source;  // the file, or the database's URL without its password
+    bool fromDatabase = false;
+    std::vector<VoidSerial> voidSerials;  // the database's: numbers leased and never used
+};
+
+// 0, or the exit status after its message on standard error. A log's lines
+// that cannot be read are named there too.
+int readReportRecords(const ReportOptions& options, ReportRecords& read);
