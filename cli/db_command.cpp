@@ -66,8 +66,8 @@ int runDbInitCommand(const DatabaseOptions& options) {
         std::fprintf(stderr, "quorvel-cli: %s\n", check.message().c_str());
         return kExitDatabase;
     }
-    std::printf("database %s: quorvel schema version %d ready\n",
-                maskedDbUrl(options.url).c_str(), check.version);
+    std::printf("database %s: quorvel schema version %d ready\n", maskedDbUrl(options.url).c_str(),
+                check.version);
     return kExitSuccess;
 }
 

@@ -108,5 +108,5 @@ int readReportRecords(const ReportOptions& options, ReportRecords& read) {
         }
     }
     return options.db.url.empty() ? readLog(options, filter, read)
-                                   : readDatabase(options, filter, read);
+                                  : readDatabase(options, filter, read);
 }

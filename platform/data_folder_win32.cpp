@@ -7,7 +7,8 @@
 
 bool programDataFolder(std::string& folder, std::string& error) {
     PWSTR local = nullptr;
-    const HRESULT found = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local);
+    const HRESULT found =
+        SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local);
     if (FAILED(found)) {
         error = "the local application data folder: " +
                 systemErrorText(static_cast<unsigned long>(found));

@@ -8,7 +8,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 using RecordKey = std::tuple<std::string, std::int64_t, std::int64_t, std::string>;
 
-const char* eventName(RecordEvent event) { return event == RecordEvent::Start ? "start" : "result"; }
+const char* eventName(RecordEvent event) {
+    return event == RecordEvent::Start ? "start" : "result";
+}
 
 // The columns in the order of a record line's keys, so that a row reads back
 // as the line it came from.
@@ -24,8 +26,8 @@ std::string isoTime(std::int64_t millis) {
 }  // namespace
 
 bool RecordFilter::admits(const UnitRecord& record) const {
-    return (station.empty() || record.station == station) &&
-           (!since || record.timeMs >= *since) && (!until || record.timeMs < *until);
+    return (station.empty() || record.station == station) && (!since || record.timeMs >= *since) &&
+           (!until || record.timeMs < *until);
 }
 
 DbOutcome insertRecords(DbConnection& db, const std::vector<UnitRecord>& records) {
@@ -38,8 +40,7 @@ DbOutcome insertRecords(DbConnection& db, const std::vector<UnitRecord>& records
     }
     rows += ']';
     if (rows == "[]") return DbOutcome();
-    return db.run(std::string("INSERT INTO quorvel.records (") + kColumns + ") SELECT " +
-                      kColumns +
+    return db.run(std::string("INSERT INTO quorvel.records (") + kColumns + ") SELECT " + kColumns +
                       " FROM json_populate_recordset(NULL::quorvel.records, $1::json) "
                       "ON CONFLICT DO NOTHING",
                   {rows});
@@ -54,8 +55,8 @@ DbOutcome missingRecords(DbConnection& db, const std::vector<UnitRecord>& record
     for (const std::string& station : stations) {
         DbRows rows;
         const DbOutcome outcome =
-            db.run("SELECT unit, attempt, event FROM quorvel.records WHERE station = $1",
-                   {station}, &rows);
+            db.run("SELECT unit, attempt, event FROM quorvel.records WHERE station = $1", {station},
+                   &rows);
         if (!outcome.ok()) return outcome;
         for (const auto& row : rows.rows) {
             present.emplace(station, std::stoll(row[0].value_or("0")),
@@ -64,8 +65,8 @@ DbOutcome missingRecords(DbConnection& db, const std::vector<UnitRecord>& record
     }
     for (const UnitRecord& record : records) {
         if (!record.unit) continue;
-        if (present.count({record.station, *record.unit, record.attempt,
-                           eventName(record.event)}) == 0) {
+        if (present.count(
+                {record.station, *record.unit, record.attempt, eventName(record.event)}) == 0) {
             missing.push_back(record);
         }
     }
@@ -77,12 +78,13 @@ DbOutcome readRecords(DbConnection& db, const RecordFilter& filter, RecordLines&
     if (filter.since) where += " AND time >= " + isoTime(*filter.since);
     if (filter.until) where += " AND time < " + isoTime(*filter.until);
     std::string columns = kColumns;
-    columns.replace(columns.find("time"), 4,
-                    "to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time");
+    columns.replace(
+        columns.find("time"), 4,
+        "to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS time");
     DbRows rows;
     const DbOutcome outcome =
-        db.run("SELECT row_to_json(r) FROM (SELECT " + columns + " FROM quorvel.records " +
-                   where + " ORDER BY time, station, unit, attempt, event DESC) r",
+        db.run("SELECT row_to_json(r) FROM (SELECT " + columns + " FROM quorvel.records " + where +
+                   " ORDER BY time, station, unit, attempt, event DESC) r",
                {filter.station}, &rows);
     read = RecordLines();
     for (const auto& row : rows.rows) {

@@ -92,11 +92,11 @@ std::string SchemaCheck::message() const {
         case SchemaState::Ready:
             return "";
         case SchemaState::Missing:
-            return version == 0 ? "the database has no quorvel schema: run quorvel-cli db init"
-                                : "the database's quorvel schema is version " +
-                                      std::to_string(version) + ", older than this program's " +
-                                      std::to_string(kLineSchemaVersion) +
-                                      ": run quorvel-cli db init";
+            return version == 0
+                       ? "the database has no quorvel schema: run quorvel-cli db init"
+                       : "the database's quorvel schema is version " + std::to_string(version) +
+                             ", older than this program's " + std::to_string(kLineSchemaVersion) +
+                             ": run quorvel-cli db init";
         case SchemaState::Newer:
             return "the database's quorvel schema is version " + std::to_string(version) +
                    ", newer than this program knows (" + std::to_string(kLineSchemaVersion) +
@@ -109,9 +109,9 @@ std::string SchemaCheck::message() const {
 
 SchemaCheck checkLineSchema(DbConnection& db) {
     DbRows rows;
-    DbOutcome outcome = db.run(
-        "SELECT CASE WHEN to_regclass('quorvel.schema_version') IS NULL THEN -1 ELSE 0 END", {},
-        &rows);
+    DbOutcome outcome =
+        db.run("SELECT CASE WHEN to_regclass('quorvel.schema_version') IS NULL THEN -1 ELSE 0 END",
+               {}, &rows);
     if (!outcome.ok()) return failedCheck(outcome);
     SchemaCheck check;
     if (rows.rows.at(0).at(0) == std::string("-1")) {
@@ -121,7 +121,7 @@ SchemaCheck checkLineSchema(DbConnection& db) {
     outcome = db.run("SELECT coalesce(max(version), 0) FROM quorvel.schema_version", {}, &rows);
     if (!outcome.ok()) return failedCheck(outcome);
     check.version = std::stoi(rows.rows.at(0).at(0).value_or("0"));
-    check.state = check.version == kLineSchemaVersion ? SchemaState::Ready
+    check.state = check.version == kLineSchemaVersion  ? SchemaState::Ready
                   : check.version > kLineSchemaVersion ? SchemaState::Newer
                                                        : SchemaState::Missing;
     return check;

@@ -12,10 +12,10 @@
 constexpr int kLineSchemaVersion = 1;
 
 enum class SchemaState {
-    Ready,      // the version this program knows
-    Missing,    // no schema yet (or an older one): `db init` makes it
-    Newer,      // made by a newer program: refused
-    Unusable,   // the database cannot be asked (`outcome` says why)
+    Ready,     // the version this program knows
+    Missing,   // no schema yet (or an older one): `db init` makes it
+    Newer,     // made by a newer program: refused
+    Unusable,  // the database cannot be asked (`outcome` says why)
 };
 
 struct SchemaCheck {

@@ -155,6 +155,10 @@ bool RecordShipper::shipBatch() {
              " is using the database: give each station its own --station name");
     }
     if (db_.connected()) outcome = insertRecords(db_, batch);
+    // A connection the server ended (a restart) shows only when it is used: once more, afresh.
+    if (outcome.failure == DbFailure::Lost && connect(outcome, nameTaken)) {
+        outcome = insertRecords(db_, batch);
+    }
     // A refusal is not an outage: the operator is told, and the records wait in the log.
     if (outcome.failure == DbFailure::Refused && outcome.message != lastRefusal_) {
         lastRefusal_ = outcome.message;

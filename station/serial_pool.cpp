@@ -59,13 +59,12 @@ SerialTake SerialPool::check(std::uint64_t highest) {
     const DbOutcome outcome = readSerialPool(db_, pool_, facts);
     if (!outcome.ok()) return takeOf(SerialStatus::Failed, outcome.message);
     if (!facts.exists) {
-        return takeOf(SerialStatus::Failed,
-                      "no pool of that name (quorvel-cli db pool " + pool_ +
-                          " --db URL --next N --last M makes one)");
+        return takeOf(SerialStatus::Failed, "no pool of that name (quorvel-cli db pool " + pool_ +
+                                                " --db URL --next N --last M makes one)");
     }
     if (facts.remaining() == 0) {
-        return takeOf(SerialStatus::Exhausted, "every number up to " +
-                                                   std::to_string(facts.last) + " is given");
+        return takeOf(SerialStatus::Exhausted,
+                      "every number up to " + std::to_string(facts.last) + " is given");
     }
     if (facts.next > highest) {
         return takeOf(SerialStatus::Exhausted, "the next number, " + std::to_string(facts.next) +
@@ -83,15 +82,18 @@ SerialTake SerialPool::take(std::uint64_t highest, const std::atomic<bool>* stop
         held_.pop_front();
         if (number > highest) continue;  // stays leased: void at the end
         DbRows rows;
-        const DbOutcome outcome =
-            db_.run("UPDATE quorvel.serial_leases SET state = 'used', settled_at = now() "
-                    "WHERE pool = $1 AND serial = $2 AND state = 'leased' RETURNING serial",
-                    {pool_, std::to_string(number)}, &rows);
+        const DbOutcome outcome = db_.run(
+            "UPDATE quorvel.serial_leases SET state = 'used', settled_at = now() "
+            "WHERE pool = $1 AND serial = $2 AND state = 'leased' RETURNING serial",
+            {pool_, std::to_string(number)}, &rows);
         // Offline the number is used all the same: its start record settles it later.
         if (!outcome.ok() || !rows.rows.empty()) return takeOf(SerialStatus::Taken, "", number);
         // The lease is no longer this station's: the number is void or used elsewhere.
     }
-    return leaseBlock(highest);
+    SerialTake leased = leaseBlock(highest);
+    // A connection the server ended (a restart) shows only when it is used: once more, afresh.
+    if (leased.status == SerialStatus::Failed && lostConnection_) leased = leaseBlock(highest);
+    return leased;
 }
 
 // Leases up to `lease_` numbers, the first used at once, in one transaction.
@@ -106,16 +108,17 @@ SerialTake SerialPool::leaseBlock(std::uint64_t highest) {
             "SELECT next_serial, last_serial FROM quorvel.serial_pools WHERE name = $1 FOR UPDATE",
             {pool_}, &rows);
         if (!step.ok() || rows.rows.empty()) return step;
-        facts.exists = parseNumber(rows.rows[0][0], facts.next) &&
-                       parseNumber(rows.rows[0][1], facts.last);
+        facts.exists =
+            parseNumber(rows.rows[0][0], facts.next) && parseNumber(rows.rows[0][1], facts.last);
         const std::uint64_t top = std::min(facts.last, highest);
         if (!facts.exists || facts.next > top) return step;
         leased = true;
         first = facts.next;
         last = top - first < lease_ - 1 ? top : first + lease_ - 1;
-        step = db_.run("UPDATE quorvel.serial_pools SET next_serial = $2::numeric + 1 "
-                       "WHERE name = $1",
-                       {pool_, std::to_string(last)});
+        step = db_.run(
+            "UPDATE quorvel.serial_pools SET next_serial = $2::numeric + 1 "
+            "WHERE name = $1",
+            {pool_, std::to_string(last)});
         if (!step.ok()) return step;
         return db_.run(
             "INSERT INTO quorvel.serial_leases (pool, serial, station, state, settled_at) "
@@ -124,6 +127,7 @@ SerialTake SerialPool::leaseBlock(std::uint64_t highest) {
             "FROM generate_series($2::numeric, $3::numeric) AS n",
             {pool_, std::to_string(first), std::to_string(last), station_});
     });
+    lostConnection_ = outcome.failure == DbFailure::Lost;
     if (!outcome.ok()) return takeOf(SerialStatus::Failed, failure(outcome));
     if (!facts.exists) return takeOf(SerialStatus::Failed, "the pool does not exist any more");
     if (!leased) {
@@ -209,8 +213,7 @@ bool changeSerialPool(DbConnection& db, const std::string& name,
                 "WHERE name = $1 AND next_serial <= $2::numeric + 1 RETURNING name",
                 {name, std::to_string(*last)}, &rows);
             if (outcome.ok() && rows.rows.empty()) {
-                outcome = {DbFailure::Refused, "",
-                           "--last is below a number already given"};
+                outcome = {DbFailure::Refused, "", "--last is below a number already given"};
                 return false;
             }
         }

@@ -40,6 +40,7 @@ class SerialPool final : public SerialSource {
     std::mutex mutex_;  // guards what follows; one take at a time
     DbConnection db_;
     std::deque<std::uint64_t> held_;  // leased, not used, ascending
+    bool lostConnection_ = false;     // the last lease failed on a connection that had ended
 };
 
 // A station's leases that are still open from an earlier run (a crash, an

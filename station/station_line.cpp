@@ -18,8 +18,8 @@ int openPool(const StationRequest& request, PreparedStation& prepared, std::stri
     db.url = request.dbUrl;
     db.timeoutMs = request.dbTimeoutMs;
     db.applicationName = "quorvel " + settings.station;
-    auto pool = std::make_unique<SerialPool>(db, request.serialPool, settings.station,
-                                             request.serialLease);
+    auto pool =
+        std::make_unique<SerialPool>(db, request.serialPool, settings.station, request.serialLease);
     settings.highestSerial = highestSerial(*request.serialLayout);
     const SerialTake check = pool->check(settings.highestSerial);
     if (check.status != SerialStatus::Taken) {
@@ -78,7 +78,8 @@ int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& lo
     }
     // The log's records first: a number is void only when no start record has it.
     outcome = prepared.shipper->catchUp(logRecords);
-    if (outcome.ok()) outcome = settleStationLeases(prepared.shipper->connection(), settings.station);
+    if (outcome.ok())
+        outcome = settleStationLeases(prepared.shipper->connection(), settings.station);
     if (!outcome.ok()) {
         error = databaseProblem(request, outcome);
         return kStationDatabase;
