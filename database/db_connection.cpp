@@ -96,8 +96,8 @@ struct DbConnection::Native {
 
     DbOutcome open(const DbSettings& settings);
     // Runs a statement within `deadline`; `timeoutMs` is the time-out to report.
-    DbOutcome execute(const std::string& sql, const std::vector<DbValue>& parameters,
-                      DbRows* rows, const Deadline& deadline, std::uint32_t timeoutMs);
+    DbOutcome execute(const std::string& sql, const std::vector<DbValue>& parameters, DbRows* rows,
+                      const Deadline& deadline, std::uint32_t timeoutMs);
 
   private:
     DbOutcome finishConnecting(const Deadline& deadline, std::uint32_t timeoutMs);
@@ -188,7 +188,8 @@ DbOutcome DbConnection::Native::sendAll(const Deadline& deadline, std::uint32_t 
         const int flushed = pq->flush(connection);
         if (flushed == 0) return DbOutcome();
         if (flushed < 0) return lost();
-        const SocketWait wait = waitForSocket(pq->socket(connection), true, true, deadline.leftMs());
+        const SocketWait wait =
+            waitForSocket(pq->socket(connection), true, true, deadline.leftMs());
         if (wait == SocketWait::TimedOut) return statementTimedOut(timeoutMs);
         if (wait == SocketWait::Failed || !pq->consumeInput(connection)) return lost();
     }
@@ -196,7 +197,8 @@ DbOutcome DbConnection::Native::sendAll(const Deadline& deadline, std::uint32_t 
 
 DbOutcome DbConnection::Native::waitToRead(const Deadline& deadline, std::uint32_t timeoutMs) {
     while (pq->isBusy(connection)) {
-        const SocketWait wait = waitForSocket(pq->socket(connection), true, false, deadline.leftMs());
+        const SocketWait wait =
+            waitForSocket(pq->socket(connection), true, false, deadline.leftMs());
         if (wait == SocketWait::TimedOut) return statementTimedOut(timeoutMs);
         if (wait == SocketWait::Failed || !pq->consumeInput(connection)) return lost();
     }
@@ -218,8 +220,9 @@ void appendRows(const PqLibrary& pq, const PGresult* result, DbRows& rows) {
             if (pq.isNull(result, row, column)) {
                 values.push_back(std::nullopt);
             } else {
-                values.push_back(std::string(pq.value(result, row, column),
-                                             static_cast<std::size_t>(pq.valueLength(result, row, column))));
+                values.push_back(
+                    std::string(pq.value(result, row, column),
+                                static_cast<std::size_t>(pq.valueLength(result, row, column))));
             }
         }
         rows.rows.push_back(std::move(values));
@@ -262,7 +265,8 @@ DbOutcome DbConnection::Native::outcomeOfError(const PGresult* result) {
     const char* state = pq->resultErrorField(result, PG_DIAG_SQLSTATE);
     const std::string sqlState = state != nullptr ? state : "";
     const char* primary = pq->resultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
-    std::string message = clean(firstLine(primary != nullptr ? primary : pq->resultErrorMessage(result)));
+    std::string message =
+        clean(firstLine(primary != nullptr ? primary : pq->resultErrorMessage(result)));
     if (message.empty()) message = "the database refused the statement";
     // 57014: statement_timeout ended it. 57P01, 57P02, 57P03: the server is
     // shutting down, restarting after a crash, or not accepting connections.

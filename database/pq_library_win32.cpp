@@ -11,8 +11,7 @@ void* openPqModule(std::string& error) {
     HMODULE module = LoadLibraryW(L"libpq.dll");
     if (module != nullptr) return reinterpret_cast<void*>(module);
     const DWORD code = GetLastError();
-    error = "libpq.dll, the PostgreSQL client library, cannot be loaded (" +
-            systemErrorText(code) +
+    error = "libpq.dll, the PostgreSQL client library, cannot be loaded (" + systemErrorText(code) +
             "): it comes with PostgreSQL's Windows installer or its client binaries "
             "(https://www.postgresql.org/download/windows/); put their bin folder "
             "(libpq.dll and the DLLs beside it) on the PATH, or copy those DLLs beside "

@@ -1,6 +1,8 @@
 // DbConnection against throwaway PostgreSQL clusters and against sockets that
 // refuse or never answer: what each failure is reported as, that every wait
 // ends at the time-out, and that the next call after a failure starts afresh.
+#include "database/db_connection.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,7 +11,6 @@
 
 #include <chrono>
 
-#include "database/db_connection.h"
 #include "tests/support/pg_cluster.h"
 
 namespace {
@@ -104,8 +105,9 @@ TEST(DbConnection, RunsStatementsWithParametersAndReadsRows) {
     ASSERT_TRUE(cluster.start()) << cluster.error();
     DbConnection connection(settingsFor(cluster.url(), 7000));
     ASSERT_TRUE(connection.run("CREATE TABLE unit (serial text PRIMARY KEY, note text)").ok());
-    ASSERT_TRUE(connection.run("INSERT INTO unit VALUES ($1, $2), ($3, $4)",
-                               {"QV-1", std::string("it's \"quoted\""), "QV-2", std::nullopt})
+    ASSERT_TRUE(connection
+                    .run("INSERT INTO unit VALUES ($1, $2), ($3, $4)",
+                         {"QV-1", std::string("it's \"quoted\""), "QV-2", std::nullopt})
                     .ok());
 
     DbRows rows;

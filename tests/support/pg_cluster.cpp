@@ -23,9 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPort = 5432;            // names the socket file; every cluster has its own folder
-constexpr int kInitLimitMs = 60000;    // initdb on a busy machine
-constexpr int kServerLimitS = 30;      // pg_ctl -t
+constexpr int kPort = 5432;          // names the socket file; every cluster has its own folder
+constexpr int kInitLimitMs = 60000;  // initdb on a busy machine
+constexpr int kServerLimitS = 30;    // pg_ctl -t
 constexpr int kStopImmediateLimitS = 10;
 constexpr std::size_t kSocketPathLimit = 107;  // sockaddr_un's sun_path, less the NUL
 
@@ -49,7 +49,8 @@ bool runningAsRoot() { return geteuid() == 0; }
 
 std::string readTail(const std::string& path, std::size_t limit = 2000) {
     std::ifstream file(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     return text.size() > limit ? text.substr(text.size() - limit) : text;
 }
 
@@ -168,8 +169,9 @@ bool PgCluster::run(const std::string& what, const std::vector<std::string>& arg
 bool PgCluster::start() {
     if (folder_.empty()) return false;
     if (bin_.empty()) {
-        error_ = "no PostgreSQL under /usr/lib/postgresql: install postgresql "
-                 "(scripts/install-deps.sh)";
+        error_ =
+            "no PostgreSQL under /usr/lib/postgresql: install postgresql "
+            "(scripts/install-deps.sh)";
         return false;
     }
     if ((folder_ + "/.s.PGSQL." + std::to_string(kPort)).size() > kSocketPathLimit) {

@@ -48,8 +48,7 @@ class PgCluster {
     const std::string& error() const { return error_; }
 
   private:
-    bool run(const std::string& what, const std::vector<std::string>& arguments,
-             int timeoutMs);
+    bool run(const std::string& what, const std::vector<std::string>& arguments, int timeoutMs);
     bool writeSettings();
     bool isCluster() const;
 
