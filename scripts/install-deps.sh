@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ googletest pkg-config clang libclang-rt-14-dev clang-format
     libcli11-dev nlohmann-json3-dev libserialport-dev libssl-dev
+    postgresql libpq-dev libpq5
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils imagemagick fonts-nanum
     python3-pytest python3-pip python3-venv
