@@ -66,8 +66,11 @@ UnitRecord recordOf(const std::string& station, std::int64_t unit, RecordEvent e
     record.imageSha256 = "ab";
     if (event == RecordEvent::Result) {
         record.ok = ok;
-        record.flash = {{"device", "app 1.2.3"}, {"ok", ok}, {"code", ok ? 0 : -9979},
-                        {"bytes", 3000},         {"status", ok ? 0 : 1}};
+        record.flash = {{"device", "app 1.2.3"},
+                        {"ok", ok},
+                        {"code", ok ? 0 : -9979},
+                        {"bytes", 3000},
+                        {"status", ok ? 0 : 1}};
         if (!ok) record.reason = "no device";
     }
     return record;
@@ -130,7 +133,7 @@ TEST_F(LineDatabase, TwoStationsLeasingFromOnePoolNeverShareANumber) {
     std::set<std::uint64_t> all(taken[0].begin(), taken[0].end());
     all.insert(taken[1].begin(), taken[1].end());
     EXPECT_EQ(all.size(), taken[0].size() + taken[1].size());  // none twice
-    EXPECT_EQ(all.size(), 300u);                                // none skipped
+    EXPECT_EQ(all.size(), 300u);                               // none skipped
     EXPECT_FALSE(taken[0].empty());
     EXPECT_FALSE(taken[1].empty());
     EXPECT_EQ(scalar("SELECT count(*) FROM quorvel.serial_leases WHERE state = 'used'"), "300");
