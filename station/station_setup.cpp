@@ -29,6 +29,10 @@ int imageFactsOf(const StationRequest& request, const CodeImage& image, ImageFac
 
 // The file is there, reads, can be locked, and its number fits the format.
 int openSerials(const StationRequest& request, PreparedStation& prepared, std::string& error) {
+    if (!request.serialPool.empty() && request.dbUrl.empty()) {
+        error = "a serial-number pool needs the database that holds it";
+        return kStationWrongRequest;
+    }
     if (!request.serialLayout || !request.serialPool.empty()) return kStationOk;
     if (request.logPath.empty()) {
         error = "serial numbers need a log: every number given must be on record";
