@@ -102,8 +102,9 @@ int main(int argc, char** argv) {
     for (int s = 0; s < stations; ++s) {
         Station& station = line[static_cast<std::size_t>(s)];
         station.log = folder.pathOf("S" + std::to_string(s + 1) + ".log");
-        std::vector<std::string> words{"station", "--json", "--no-progress", "--station",
-                                       "S" + std::to_string(s + 1), "--log", station.log};
+        std::vector<std::string> words{
+            "station", "--json",   "--no-progress", "--station", "S" + std::to_string(s + 1),
+            "--log",   station.log};
         if (withDb) {
             words.insert(words.end(), {"--db", cluster.url(), "--serial-pool", "lot",
                                        "--serial-lease", "50", "--serial-at", "0x108010"});
@@ -222,9 +223,10 @@ int main(int argc, char** argv) {
     for (const std::string& key : keys) lost += inDatabase.count(key) == 0 ? 1 : 0;
     // Result to row, for the results made while the database was up (not in
     // the outage nor in the catch-up after it).
-    db.run("SELECT extract(epoch FROM received_at - time), extract(epoch FROM time) "
-           "FROM quorvel.records WHERE event = 'result'",
-           {}, &rows);
+    db.run(
+        "SELECT extract(epoch FROM received_at - time), extract(epoch FROM time) "
+        "FROM quorvel.records WHERE event = 'result'",
+        {}, &rows);
     std::vector<double> lags;
     std::vector<double> online;
     for (const auto& row : rows.rows) {
@@ -235,14 +237,16 @@ int main(int argc, char** argv) {
         if (at < stoppedWall - 1 || at > caughtUpWall) online.push_back(lag);
     }
     std::printf("  rows: %zu; lost %zu, duplicated %zu\n", inDatabase.size(), lost, duplicates);
-    std::printf("  result to row while online: median %.3f s, 95th percentile %.3f s (%zu results;"
-                " %zu waited out the outage)\n",
-                percentile(online, 0.5), percentile(online, 0.95), online.size(),
-                lags.size() - online.size());
+    std::printf(
+        "  result to row while online: median %.3f s, 95th percentile %.3f s (%zu results;"
+        " %zu waited out the outage)\n",
+        percentile(online, 0.5), percentile(online, 0.95), online.size(),
+        lags.size() - online.size());
     std::printf("  catch-up after the outage: %.2f s\n", caughtUpAfter);
-    db.run("SELECT pg_total_relation_size('quorvel.records') / greatest(count(*), 1) "
-           "FROM quorvel.records",
-           {}, &rows);
+    db.run(
+        "SELECT pg_total_relation_size('quorvel.records') / greatest(count(*), 1) "
+        "FROM quorvel.records",
+        {}, &rows);
     std::printf("  bytes per record on disk, indexes included: %s\n", rows.rows[0][0]->c_str());
     return lost == 0 && duplicates == 0 ? 0 : 1;
 }

@@ -1,10 +1,14 @@
 #include "station/serial_pool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 
 namespace {
+
+// How long a pool that found the database away gives held numbers without asking it.
+constexpr auto kOfflinePause = std::chrono::seconds(5);
 
 bool parseNumber(const DbValue& value, std::uint64_t& number) {
     if (!value || value->empty()) return false;
@@ -77,16 +81,22 @@ SerialTake SerialPool::check(std::uint64_t highest) {
 SerialTake SerialPool::take(std::uint64_t highest, const std::atomic<bool>* stop) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stop != nullptr && stop->load()) return takeOf(SerialStatus::Stopped);
-    while (!held_.empty()) {
+    // Leases end at the format's highest number, so what is held fits.
+    while (!held_.empty() && held_.front() <= highest) {
         const std::uint64_t number = held_.front();
         held_.pop_front();
-        if (number > highest) continue;  // stays leased: void at the end
+        // Offline the number is used all the same: its start record settles it
+        // later. A database found away is not asked again for a while, so that
+        // a board never waits out a time-out for a number already held.
+        if (std::chrono::steady_clock::now() < offlineUntil_) {
+            return takeOf(SerialStatus::Taken, "", number);
+        }
         DbRows rows;
         const DbOutcome outcome = db_.run(
             "UPDATE quorvel.serial_leases SET state = 'used', settled_at = now() "
             "WHERE pool = $1 AND serial = $2 AND state = 'leased' RETURNING serial",
             {pool_, std::to_string(number)}, &rows);
-        // Offline the number is used all the same: its start record settles it later.
+        if (!outcome.ok()) offlineUntil_ = std::chrono::steady_clock::now() + kOfflinePause;
         if (!outcome.ok() || !rows.rows.empty()) return takeOf(SerialStatus::Taken, "", number);
         // The lease is no longer this station's: the number is void or used elsewhere.
     }
@@ -137,6 +147,7 @@ SerialTake SerialPool::leaseBlock(std::uint64_t highest) {
                           : "the next number, " + std::to_string(facts.next) +
                                 ", does not fit the serial format");
     }
+    offlineUntil_ = {};
     for (std::uint64_t number = first; number != last;) held_.push_back(++number);
     return takeOf(SerialStatus::Taken, "", first);
 }

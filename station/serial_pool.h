@@ -6,6 +6,7 @@
 // skipped without a trace.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -41,6 +42,7 @@ class SerialPool final : public SerialSource {
     DbConnection db_;
     std::deque<std::uint64_t> held_;  // leased, not used, ascending
     bool lostConnection_ = false;     // the last lease failed on a connection that had ended
+    std::chrono::steady_clock::time_point offlineUntil_{};
 };
 
 // A station's leases that are still open from an earlier run (a crash, an
