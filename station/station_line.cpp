@@ -11,15 +11,21 @@ std::string databaseProblem(const StationRequest& request, const DbOutcome& outc
     return "the database " + maskedDbUrl(request.dbUrl) + " cannot be used: " + outcome.message;
 }
 
-int openPool(const StationRequest& request, PreparedStation& prepared, std::string& error) {
-    if (request.serialPool.empty()) return kStationOk;
-    StationSettings& settings = prepared.settings;
+// Each of the station's connections, named after it in the server's activity view.
+DbSettings databaseOf(const StationRequest& request, const std::string& station) {
     DbSettings db;
     db.url = request.dbUrl;
     db.timeoutMs = request.dbTimeoutMs;
-    db.applicationName = "quorvel " + settings.station;
+    db.applicationName = "quorvel " + station;
+    return db;
+}
+
+int openPool(const StationRequest& request, PreparedStation& prepared, std::string& error) {
+    if (request.serialPool.empty()) return kStationOk;
+    StationSettings& settings = prepared.settings;
     auto pool =
-        std::make_unique<SerialPool>(db, request.serialPool, settings.station, request.serialLease);
+        std::make_unique<SerialPool>(databaseOf(request, settings.station), request.serialPool,
+                                     settings.station, request.serialLease);
     settings.highestSerial = highestSerial(*request.serialLayout);
     const SerialTake check = pool->check(settings.highestSerial);
     if (check.status != SerialStatus::Taken) {
@@ -56,11 +62,8 @@ int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& lo
         return url.failure == DbFailure::BadUrl ? kStationWrongRequest : kStationDatabase;
     }
     StationSettings& settings = prepared.settings;
-    DbSettings db;
-    db.url = request.dbUrl;
-    db.timeoutMs = request.dbTimeoutMs;
-    db.applicationName = "quorvel " + settings.station;
-    prepared.shipper = std::make_unique<RecordShipper>(db, settings.station);
+    prepared.shipper =
+        std::make_unique<RecordShipper>(databaseOf(request, settings.station), settings.station);
     DbOutcome outcome;
     bool nameTaken = false;
     if (!prepared.shipper->connect(outcome, nameTaken)) {
