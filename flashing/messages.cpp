@@ -46,6 +46,9 @@ std::string communicationErrorMessage(const TransferResult& transfer) {
 std::string transferOutcomeText(const TransferResult& transfer) {
     const std::string packet =
         transfer.packet > 0 ? " (packet " + std::to_string(transfer.packet) + ")" : "";
+    const std::string deviceStatus = transfer.deviceStatus != TransferResult::kStatusNotKnown
+                                         ? " (status " + std::to_string(transfer.deviceStatus) + ")"
+                                         : "";
     switch (transfer.failure) {
         case TransferFailure::None:
             return "written";
@@ -61,13 +64,11 @@ std::string transferOutcomeText(const TransferResult& transfer) {
         case TransferFailure::PacketRejected:
             return "the device refused a data packet (status 5)" + packet;
         case TransferFailure::UnexpectedReply:
-            return "the device answered a packet unexpectedly (status " +
-                   std::to_string(transfer.deviceStatus) + ")" + packet;
+            return "the device answered a packet unexpectedly" + deviceStatus + packet;
         case TransferFailure::BadNegotiation:
             return "the device announced no usable packet size, or sent an over-long reply";
         case TransferFailure::NoStartReply:
-            return "the device did not confirm the start of a block (status " +
-                   std::to_string(transfer.deviceStatus) + ")";
+            return "the device did not confirm the start of a block" + deviceStatus;
     }
     return "unknown result";
 }
