@@ -1,12 +1,13 @@
 #include "flashing/messages.h"
 
 #include "flashing/flash_job.h"
-#include "serial/serial_port.h"
+#include "platform/system_text.h"
 
 namespace {
 
 std::string osErrorText(int osError) {
-    return portErrorText(osError) + " (error " + std::to_string(osError) + ")";
+    return systemErrorText(static_cast<unsigned long>(osError)) + " (error " +
+           std::to_string(osError) + ")";
 }
 
 // What lies behind a port outcome that is not about the transfer.

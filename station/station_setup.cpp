@@ -60,7 +60,8 @@ int checkPorts(const std::vector<std::string>& ports, int& portOpenError, std::s
         portOpenError = openError;
         error = port +
                 (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
-                " (" + portErrorText(openError) + ", error " + std::to_string(openError) + ")";
+                " (" + systemErrorText(static_cast<unsigned long>(openError)) + ", error " +
+                std::to_string(openError) + ")";
         return kStationPortUnusable;
     }
     return kStationOk;
