@@ -10,7 +10,7 @@
 #include "app/to_wide.h"
 #include "flashing/device_identity.h"
 #include "flashing/messages.h"
-#include "serial/serial_port.h"
+#include "serial/owned_port.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void CQuorvelDlg::ConnectDevice(bool connect) {
 
     const std::wstring name = selectedPortName(CComboBox(GetDlgItem(IDC_PORT_LIST)));
     m_device.reset();
-    m_device = std::make_unique<DeviceSession>(createPort(portNumberOf(name)), nullptr);
+    m_device = std::make_unique<DeviceSession>(OwnedPort(createPort(portNumberOf(name))), nullptr);
     if (!m_device->isOpen()) {
         DropPort();
         return;

@@ -4,8 +4,6 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include <cwctype>
-#include <memory>
 #include <string>
 
 #include "app/busy.h"
@@ -15,32 +13,17 @@
 #include "flashing/flash_job.h"
 #include "flashing/messages.h"
 #include "image/block_list.h"
+#include "platform/system_text.h"
 
 namespace {
 
 constexpr const wchar_t* kCloseDuringDownloadQuestion =
     L"A download is running. Closing now leaves the device half-written.\n\nClose anyway?";
 
-// The system's text for an error, as FormatMessage gives it; empty if it has none.
-std::wstring SystemErrorText(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, &::LocalFree);
-    return length > 0 ? std::wstring(text, length) : std::wstring();
-}
-
 // "The download could not be started: <system text> (error N).\n"
 std::wstring StartFailureMessage(DWORD error) {
-    std::wstring reason = SystemErrorText(error);
-    // The system's text ends in a full stop and a line break; the message adds its own.
-    while (!reason.empty() && (std::iswspace(reason.back()) || reason.back() == L'.')) {
-        reason.pop_back();
-    }
-    std::wstring message = L"The download could not be started: ";
-    if (!reason.empty()) message += reason + L" ";
-    return message + L"(error " + std::to_wstring(error) + L").\n";
+    return L"The download could not be started: " + widePath(systemErrorText(error)) + L" (error " +
+           std::to_wstring(error) + L").\n";
 }
 
 // Controls that could start a second transfer, touch the port or change the

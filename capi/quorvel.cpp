@@ -19,6 +19,7 @@
 #include "capi/result_text.h"
 #include "capi/result_values.h"
 #include "flashing/flash_job.h"
+#include "flashing/status.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
 #include "platform/system_text.h"
@@ -175,7 +176,7 @@ int quorvel_version(char* text, size_t size) {
 int quorvel_result_text(int status, int code, char* text, size_t size) {
     return guarded(nullptr, [&] {
         const int given = giveText(resultText(status, code), text, size);
-        return knownStatus(status) ? given : QUORVEL_STATUS_ARGUMENTS;
+        return statusFromNumber(status) ? given : QUORVEL_STATUS_ARGUMENTS;
     });
 }
 

@@ -41,6 +41,7 @@ extern "C" {
 #define QUORVEL_STATUS_IMAGE 3     /* the image cannot be used */
 #define QUORVEL_STATUS_NO_DEVICE 4 /* no device answered; the port cannot be opened or was lost */
 #define QUORVEL_STATUS_RECORDS 5   /* a station's log or serial numbers cannot be used */
+#define QUORVEL_STATUS_DATABASE 6  /* the line's database cannot be used */
 #define QUORVEL_STATUS_CANCELLED 130
 
 /* What happened, finer than the status (quorvel_result.outcome). */

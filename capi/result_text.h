@@ -3,10 +3,7 @@
 
 #include <string>
 
-// False for a status the library does not return.
-bool knownStatus(int status);
-
-// The status alone when `code` is 0 or means nothing under it; else what the
+// The status's text when `code` is 0 or means nothing under it; else what the
 // code means under that status, since a port's OS error can show as the same
-// number as a device's refusal.
+// number as a device's refusal. "unknown status N" for a status no front end gives.
 std::string resultText(int status, int code);

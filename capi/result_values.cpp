@@ -4,13 +4,19 @@
 
 #include "flashing/device_identity.h"
 #include "flashing/messages.h"
+#include "flashing/status.h"
 
-// The library's statuses are the flashing job's.
-static_assert(QUORVEL_STATUS_OK == 0 && QUORVEL_STATUS_REFUSED == 1 &&
-                  QUORVEL_STATUS_NO_DEVICE == 4 && QUORVEL_STATUS_CANCELLED == 130,
-              "statuses as outcomeStatus gives them");
-
-int statusFor(PortOutcome outcome) { return outcomeStatus(outcome); }
+// The library's statuses are the table's (flashing/status.h), every one of them.
+static_assert(QUORVEL_STATUS_OK == statusNumber(ResultStatus::Ok) &&
+                  QUORVEL_STATUS_REFUSED == statusNumber(ResultStatus::Refused) &&
+                  QUORVEL_STATUS_ARGUMENTS == statusNumber(ResultStatus::WrongRequest) &&
+                  QUORVEL_STATUS_IMAGE == statusNumber(ResultStatus::BadImage) &&
+                  QUORVEL_STATUS_NO_DEVICE == statusNumber(ResultStatus::NoDevice) &&
+                  QUORVEL_STATUS_RECORDS == statusNumber(ResultStatus::RecordsLost) &&
+                  QUORVEL_STATUS_DATABASE == statusNumber(ResultStatus::Database) &&
+                  QUORVEL_STATUS_CANCELLED == statusNumber(ResultStatus::Interrupted) &&
+                  kAllStatuses.size() == 8,
+              "a QUORVEL_STATUS_* for every status of the table");
 
 int outcomeNumber(PortOutcome outcome) {
     switch (outcome) {
@@ -85,7 +91,7 @@ quorvel_result imageResult(const CodeImage& image) {
 quorvel_result flashResult(const FlashResult& flashed, std::int64_t totalBytes) {
     quorvel_result result = emptyResult();
     result.ok = flashed.outcome == PortOutcome::Done ? 1 : 0;
-    result.status = statusFor(flashed.outcome);
+    result.status = statusNumber(outcomeStatus(flashed.outcome));
     result.outcome = outcomeNumber(flashed.outcome);
     result.code = flashed.code();
     result.os_error = flashed.osError;
@@ -102,7 +108,7 @@ quorvel_result flashResult(const FlashResult& flashed, std::int64_t totalBytes) 
 quorvel_result identifyResult(const IdentifyResult& identified) {
     quorvel_result result = emptyResult();
     result.ok = identified.outcome == PortOutcome::Done ? 1 : 0;
-    result.status = statusFor(identified.outcome);
+    result.status = statusNumber(outcomeStatus(identified.outcome));
     result.outcome = outcomeNumber(identified.outcome);
     result.os_error = identified.osError;
     copyText(identified.message, result.message, sizeof result.message);

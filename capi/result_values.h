@@ -8,8 +8,6 @@
 #include "flashing/flash_job.h"
 #include "image/code_image.h"
 
-// The command line's exit status for a port's outcome.
-int statusFor(PortOutcome outcome);
 int outcomeNumber(PortOutcome outcome);
 
 // Copies `text` into `buffer` of `size` bytes, cut at a UTF-8 character

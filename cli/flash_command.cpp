@@ -94,7 +94,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     int status = kExitSuccess;
     std::vector<std::string> unfinished;
     for (std::size_t i = 0; i < results.size(); ++i) {
-        const int portStatus = exitStatusFor(results[i].outcome);
+        const int portStatus = statusNumber(outcomeStatus(results[i].outcome));
         if (status == kExitSuccess) status = portStatus;
         if (results[i].outcome == PortOutcome::Stopped) unfinished.push_back(options.ports[i]);
     }

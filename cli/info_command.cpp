@@ -10,7 +10,7 @@
 
 int runInfoCommand(const std::string& port, bool json, std::atomic<bool>& stop) {
     const IdentifyResult result = identifyDevice(port, &stop);
-    const int status = exitStatusFor(result.outcome);
+    const int status = statusNumber(outcomeStatus(result.outcome));
     const std::string detail = failureDetail(result);
     if (status != kExitSuccess)
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", port.c_str(), detail.c_str());

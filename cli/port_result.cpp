@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "cli/exit_status.h"
 #include "flashing/messages.h"
 
 namespace {
@@ -42,7 +41,7 @@ std::string resultLine(const std::string& port, const FlashResult& result) {
     }
     if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
     std::string line = port + ": failed (exit status " +
-                       std::to_string(exitStatusFor(result.outcome)) +
+                       std::to_string(statusNumber(outcomeStatus(result.outcome))) +
                        "): " + failureDetail(result);
     if (result.transferred) line += "; " + std::string(figures) + " before the failure";
     return line;

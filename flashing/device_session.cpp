@@ -1,6 +1,7 @@
 #include "flashing/device_session.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/platform.h"
 #include "protocol/boot_packet.h"
@@ -40,47 +41,45 @@ bool pauseUnlessStopped(std::uint32_t milliseconds, const std::atomic<bool>* sto
 
 DeviceSession::DeviceSession(const std::string& portName, const std::atomic<bool>* stop,
                              std::uint32_t bootSwitchPauseMs)
-    : DeviceSession(createPortNamed(portName), stop, bootSwitchPauseMs) {
+    : DeviceSession(OwnedPort::named(portName), stop, bootSwitchPauseMs) {
     portName_ = portName;
 }
 
-DeviceSession::DeviceSession(SerialPort* port, const std::atomic<bool>* stop,
+DeviceSession::DeviceSession(OwnedPort port, const std::atomic<bool>* stop,
                              std::uint32_t bootSwitchPauseMs)
-    : portName_(port->path.empty() ? "COM" + std::to_string(port->portNumber) : port->path),
+    : portName_(port.get()->path.empty() ? "COM" + std::to_string(port.get()->portNumber)
+                                         : port.get()->path),
       stop_(stop),
       bootSwitchPauseMs_(bootSwitchPauseMs),
-      port_(port),
+      port_(std::move(port)),
       link_(nullptr) {
     link_.stop = stop;
-    link_.port = port_;
-    if (port_->handle == kInvalidPortHandle) {
-        openError_ = port_->openError;
+    link_.port = port_.get();
+    if (!port_.isOpen()) {
+        openError_ = port_.openError();
         closeLink();
     }
 }
 
-DeviceSession::~DeviceSession() { closePort(port_); }
-
-bool DeviceSession::isOpen() const { return port_ != nullptr; }
+bool DeviceSession::isOpen() const { return port_.isOpen(); }
 
 void DeviceSession::closeLink() {
-    closePort(port_);
-    port_ = nullptr;
+    port_.close();
     link_.port = nullptr;
 }
 
 bool DeviceSession::reopen() {
-    if (port_ == nullptr) {
+    if (port_.get() == nullptr) {
         // Closed after a refusal, a lost port or for the boot switch: open it
         // afresh by name, and retry only if that fails.
-        port_ = createPortNamed(portName_);
-        if (port_->handle == kInvalidPortHandle) port_ = reopenPort(port_, stop_);
+        port_ = OwnedPort::named(portName_);
+        if (!port_.isOpen()) port_.reopen(stop_);
     } else {
-        port_ = reopenPort(port_, stop_);
+        port_.reopen(stop_);
     }
-    link_.port = port_;
-    if (port_->handle != kInvalidPortHandle) return true;
-    openError_ = port_->openError;
+    link_.port = port_.get();
+    if (port_.isOpen()) return true;
+    openError_ = port_.openError();
     closeLink();
     return false;
 }
@@ -134,7 +133,7 @@ SwitchOutcome DeviceSession::findBootLoaderAfterSwitch() {
 
 TransferResult DeviceSession::transfer(const ImageBlock* firstBlock, std::uint32_t flags,
                                        const TransferProgress& progress, std::int32_t& sentBytes) {
-    TransferSession session(port_);
+    TransferSession session(port_.get());
     session.link->stop = stop_;
     ProgressRelay relay{&session, &progress};
     const TransferResult result = transferImage(firstBlock, session, &relay, flags,

@@ -13,8 +13,7 @@
 #include "image/image_block.h"
 #include "protocol/port_link.h"
 #include "protocol/transfer.h"
-
-struct SerialPort;
+#include "serial/owned_port.h"
 
 // Fixed pauses: before the re-detection after a boot switch, while the device
 // restarts into its boot loader; and after a successful transfer, while it
@@ -56,9 +55,8 @@ class DeviceSession {
                   std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
     // Takes over a port record the caller created (open or not), and re-opens
     // it later the way it was opened.
-    DeviceSession(SerialPort* port, const std::atomic<bool>* stop,
+    DeviceSession(OwnedPort port, const std::atomic<bool>* stop,
                   std::uint32_t bootSwitchPauseMs = kBootSwitchPauseMs);
-    ~DeviceSession();
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
@@ -104,7 +102,7 @@ class DeviceSession {
     std::string portName_;
     const std::atomic<bool>* stop_;
     std::uint32_t bootSwitchPauseMs_;
-    SerialPort* port_ = nullptr;
+    OwnedPort port_;
     PortLink link_;
     int openError_ = 0;
     DeviceIdentity identity_;

@@ -18,23 +18,23 @@ void portNotOpened(Result& result, int osError) {
 
 }  // namespace
 
-int outcomeStatus(PortOutcome outcome) {
+ResultStatus outcomeStatus(PortOutcome outcome) {
     switch (outcome) {
         case PortOutcome::Done:
-            return 0;
+            return ResultStatus::Ok;
         case PortOutcome::SwitchRefused:
         case PortOutcome::TransferFailed:
-            return 1;
+            return ResultStatus::Refused;
         case PortOutcome::PortNotOpened:
         case PortOutcome::PortInUse:
         case PortOutcome::NoDevice:
         case PortOutcome::PortLost:
         case PortOutcome::NoBootLoader:
-            return 4;
+            return ResultStatus::NoDevice;
         case PortOutcome::Stopped:
-            return 130;
+            return ResultStatus::Interrupted;
     }
-    return 1;
+    return ResultStatus::Refused;
 }
 
 bool finishDownload(DeviceSession& session, const DeviceIdentity& before, const FlashEvents& events,

@@ -12,6 +12,7 @@
 
 #include "flashing/device_identity.h"
 #include "flashing/device_session.h"
+#include "flashing/status.h"
 #include "image/image_block.h"
 
 enum class FlashStep {
@@ -48,10 +49,10 @@ enum class PortOutcome {
     Stopped,         // the stop flag was set before the job ended
 };
 
-// The status an outcome gives, the same numbers for every front end: 0 done,
-// 1 refused by the device or a failed transfer, 4 no device or a port that
-// cannot be opened or was lost, 130 stopped.
-int outcomeStatus(PortOutcome outcome);
+// The status an outcome gives, the same for every front end: Ok, Refused by
+// the device or a failed transfer, NoDevice for a port that cannot be opened
+// or was lost, Interrupted.
+ResultStatus outcomeStatus(PortOutcome outcome);
 
 struct FlashResult {
     PortOutcome outcome = PortOutcome::PortNotOpened;

@@ -24,7 +24,7 @@ nlohmann::ordered_json flashRecordJson(const std::string& port, const PortFacts&
                           {"bytes", result.sentBytes},
                           {"seconds", result.transferSeconds},
                           {"bytes_per_second", bytesPerSecond(result)},
-                          {"status", outcomeStatus(result.outcome)},
+                          {"status", statusNumber(outcomeStatus(result.outcome))},
                           {"detail", failureDetail(result)}};
     described.update(outcome);
     return described;

@@ -1,12 +1,13 @@
 #include "flashing/messages.h"
 
 #include "flashing/flash_job.h"
-#include "serial/serial_port.h"
+#include "platform/system_text.h"
 
 namespace {
 
 std::string osErrorText(int osError) {
-    return portErrorText(osError) + " (error " + std::to_string(osError) + ")";
+    return systemErrorText(static_cast<unsigned long>(osError)) + " (error " +
+           std::to_string(osError) + ")";
 }
 
 // What lies behind a port outcome that is not about the transfer.
@@ -46,6 +47,9 @@ std::string communicationErrorMessage(const TransferResult& transfer) {
 std::string transferOutcomeText(const TransferResult& transfer) {
     const std::string packet =
         transfer.packet > 0 ? " (packet " + std::to_string(transfer.packet) + ")" : "";
+    const std::string deviceStatus = transfer.deviceStatus != TransferResult::kStatusNotKnown
+                                         ? " (status " + std::to_string(transfer.deviceStatus) + ")"
+                                         : "";
     switch (transfer.failure) {
         case TransferFailure::None:
             return "written";
@@ -61,13 +65,11 @@ std::string transferOutcomeText(const TransferResult& transfer) {
         case TransferFailure::PacketRejected:
             return "the device refused a data packet (status 5)" + packet;
         case TransferFailure::UnexpectedReply:
-            return "the device answered a packet unexpectedly (status " +
-                   std::to_string(transfer.deviceStatus) + ")" + packet;
+            return "the device answered a packet unexpectedly" + deviceStatus + packet;
         case TransferFailure::BadNegotiation:
             return "the device announced no usable packet size, or sent an over-long reply";
         case TransferFailure::NoStartReply:
-            return "the device did not confirm the start of a block (status " +
-                   std::to_string(transfer.deviceStatus) + ")";
+            return "the device did not confirm the start of a block" + deviceStatus;
     }
     return "unknown result";
 }

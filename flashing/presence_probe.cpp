@@ -11,28 +11,25 @@ PresenceProbe::PresenceProbe(std::string portName, const std::atomic<bool>* stop
     link_.stop = stop;
 }
 
-PresenceProbe::~PresenceProbe() { release(); }
-
 void PresenceProbe::release() {
-    closePort(port_);
-    port_ = nullptr;
+    port_.close();
     link_.port = nullptr;
 }
 
 Presence PresenceProbe::probe(std::uint32_t replyLimitMs) {
-    if (port_ == nullptr) {
-        port_ = createPortNamed(portName_);
-        if (port_->handle == kInvalidPortHandle) {
-            openError_ = port_->openError;
+    if (!port_.isOpen()) {
+        port_ = OwnedPort::named(portName_);
+        if (!port_.isOpen()) {
+            openError_ = port_.openError();
             release();
             return portInUse(openError_) ? Presence::PortInUse : Presence::PortAbsent;
         }
-        link_.port = port_;
+        link_.port = port_.get();
     }
     // A late reply to the last probe would otherwise be read as this one's.
     std::uint8_t stale[256];
     std::uint32_t count = sizeof stale;
-    while (readBytes(port_, stale, count) == 0 && count > 0) count = sizeof stale;
+    while (readBytes(port_.get(), stale, count) == 0 && count > 0) count = sizeof stale;
 
     std::uint32_t version = 0;
     const LinkResult boot = queryBootVersion(&link_, version, replyLimitMs);

@@ -9,8 +9,7 @@
 #include <string>
 
 #include "protocol/port_link.h"
-
-struct SerialPort;
+#include "serial/owned_port.h"
 
 enum class Presence {
     Answered,    // the boot loader or the application answered
@@ -29,7 +28,6 @@ constexpr std::uint32_t kRemovalProbeReplyLimitMs = 50;
 class PresenceProbe {
   public:
     PresenceProbe(std::string portName, const std::atomic<bool>* stop);
-    ~PresenceProbe();
     PresenceProbe(const PresenceProbe&) = delete;
     PresenceProbe& operator=(const PresenceProbe&) = delete;
 
@@ -45,7 +43,7 @@ class PresenceProbe {
   private:
     std::string portName_;
     const std::atomic<bool>* stop_;
-    SerialPort* port_ = nullptr;
+    OwnedPort port_;
     PortLink link_{nullptr};
     int openError_ = 0;
 };

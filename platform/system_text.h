@@ -14,9 +14,10 @@ std::string utcTimestamp();
 // The system's text for an error code (errno, or GetLastError on Windows).
 std::string systemErrorText(unsigned long code);
 
-// A UTF-8 path as a wide path. POSIX file names are bytes, not always UTF-8:
-// a byte outside valid UTF-8 becomes U+DC00 + byte, which the POSIX file
-// access turns back into that byte, so that every name opens.
+// UTF-8 text or a UTF-8 path as wide text: UTF-16 on Windows. POSIX file
+// names are bytes, not always UTF-8: a byte outside valid UTF-8 becomes
+// U+DC00 + byte, which the POSIX file access turns back into that byte, so
+// that every name opens.
 std::wstring widePath(const std::string& utf8);
 
 // UTF-16 (Windows) or widePath's wide text (POSIX) as UTF-8; the inverse of widePath.

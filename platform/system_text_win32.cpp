@@ -46,14 +46,7 @@ std::string systemErrorText(unsigned long code) {
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0) {
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
-                                              0, nullptr, nullptr);
-        message.resize(static_cast<std::size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], bytes, nullptr,
-                            nullptr);
-    }
+    std::string message = length > 0 ? utf8FromWide(std::wstring(text, length)) : std::string();
     LocalFree(text);
     // FormatMessage ends its text with CR LF and sometimes a full stop.
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||

@@ -213,6 +213,33 @@ int displayCode(const TransferResult& result) {
     return kUnexpectedAcknowledgement;
 }
 
+std::optional<TransferResult> transferResultOfCode(int code, bool portFailed) {
+    if (code == 0) return TransferResult{};
+    if (portFailed) {
+        TransferResult result;
+        result.failure = code > 0 ? TransferFailure::StartNotSent : TransferFailure::PortFailed;
+        result.osError = code > 0 ? code : code + kBlockPortErrorOffset;
+        if (result.osError <= 0) return std::nullopt;
+        return result;
+    }
+    const std::uint32_t notKnown = TransferResult::kStatusNotKnown;
+    switch (code) {
+        case kDeviceSilentCode:
+            return failed(TransferFailure::DeviceSilent);
+        case kPacketDamaged:
+            return failed(TransferFailure::PacketDamaged);
+        case kPacketRejected:
+            return failed(TransferFailure::PacketRejected);
+        case kUnexpectedAcknowledgement:
+            return failed(TransferFailure::UnexpectedReply, notKnown);
+        case kBadNegotiation:
+            return failed(TransferFailure::BadNegotiation);
+        case kNoStartReply:
+            return failed(TransferFailure::NoStartReply, notKnown);
+    }
+    return std::nullopt;
+}
+
 TransferResult transferImage(const ImageBlock* firstBlock, TransferSession& session, void* context,
                              std::uint32_t flags, ProgressCallback progress) {
     const LinkResult started = sendCommand(session.link.get(), kStartCommand, flags);

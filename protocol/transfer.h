@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "image/image_block.h"
 #include "protocol/port_link.h"
@@ -43,7 +44,8 @@ struct TransferResult {
     TransferFailure failure = TransferFailure::None;
     int osError = 0;                 // the OS error of StartNotSent and PortFailed
     std::int32_t packet = 0;         // the data packet involved, counted from 1 over the download
-    std::uint32_t deviceStatus = 0;  // the status word of the reply that ended it
+    std::uint32_t deviceStatus = 0;  // the status word of the reply that ended it, or:
+    static constexpr std::uint32_t kStatusNotKnown = 0xFFFFFFFFu;  // made from a code alone
 
     bool ok() const { return failure == TransferFailure::None; }
     // The port failed under the transfer (unplugged, driver error), as opposed
@@ -65,6 +67,12 @@ constexpr int kUnexpectedAcknowledgement = -9997;
 constexpr int kBadNegotiation = -9999;
 constexpr int kNoStartReply = -10014;
 int displayCode(const TransferResult& result);
+// The inverse of displayCode: the result a code shows, as far as the code
+// tells it: no packet, and the device's status word kStatusNotKnown. A code
+// means a port error when `portFailed` (the port was lost), else a device's
+// refusal or silence, since OS error 22 during a block shows as -9978 like a
+// damaged packet. None for a code that displayCode never gives so.
+std::optional<TransferResult> transferResultOfCode(int code, bool portFailed);
 
 // Packet sizes in words (header included) that a block accepts from the device:
 // at least one data word per packet, and a buffer of at most 64 KiB.

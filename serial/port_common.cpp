@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/system_text.h"
 #include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 void traceFailedOpen(const std::string& name, int error) {
     const std::string line = "Open : " + name + " failed, error " + std::to_string(error) + " (" +
-                             portErrorText(error) + ")\n";
+                             systemErrorText(static_cast<unsigned long>(error)) + ")\n";
     debugOutput(std::wstring(line.begin(), line.end()));
 }
 

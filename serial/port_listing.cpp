@@ -165,8 +165,8 @@ UsbInstanceId parseUsbInstanceId(const std::string& instanceId) {
             serial.pop_back();
         }
     } else {
-        parsed.interface = deviceField.find("&MI_") != std::string::npos;
-        if (!parsed.interface && secondSlash != std::string::npos) {
+        parsed.compositeInterface = deviceField.find("&MI_") != std::string::npos;
+        if (!parsed.compositeInterface && secondSlash != std::string::npos) {
             serial = instanceId.substr(secondSlash + 1);
         }
     }

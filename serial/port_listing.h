@@ -70,9 +70,9 @@ PortFacts lookUpPort(const std::string& port);
 // "USB\VID_2E8A&PID_000A&MI_00\6&2B2A4F3&0&0000", whose serial number is its
 // parent device's. Pure string work, so it is tested on every system.
 struct UsbInstanceId {
-    std::string usbId;         // "0403:6001", empty when the id names no USB device
-    std::string serialNumber;  // empty when the id holds none (a generated instance)
-    bool interface = false;    // a composite device's interface: ask the parent device
+    std::string usbId;                // "0403:6001", empty when the id names no USB device
+    std::string serialNumber;         // empty when the id holds none (a generated instance)
+    bool compositeInterface = false;  // a composite device's interface: ask the parent device
 };
 UsbInstanceId parseUsbInstanceId(const std::string& instanceId);
 

@@ -14,22 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_text.h"
 #include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
 namespace {
-
-std::string toUtf8(const std::wstring& wide) {
-    if (wide.empty()) return std::string();
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0],
-                            length, nullptr, nullptr);
-    }
-    return text;
-}
 
 // A text property of the device; for a list of texts (REG_MULTI_SZ), the first.
 std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
@@ -41,13 +30,13 @@ std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property
         (type != REG_SZ && type != REG_MULTI_SZ)) {
         return "";
     }
-    return toUtf8(buffer);
+    return utf8FromWide(buffer);
 }
 
 std::string instanceId(DEVINST instance) {
     wchar_t buffer[MAX_DEVICE_ID_LEN + 1] = {};
     if (CM_Get_Device_IDW(instance, buffer, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return "";
-    return toUtf8(buffer);
+    return utf8FromWide(buffer);
 }
 
 // The port's name and the FTDI driver's latency timer, from the device's
@@ -61,7 +50,7 @@ void readDeviceParameters(HDEVINFO set, SP_DEVINFO_DATA& device, ListedPort& por
     if (RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
             ERROR_SUCCESS &&
         type == REG_SZ) {
-        port.name = toUtf8(name);
+        port.name = utf8FromWide(name);
     }
     DWORD latency = 0;
     size = sizeof latency;
@@ -116,7 +105,7 @@ std::vector<ListedPort> portsClass() {
 std::vector<ListedPort> systemPortListing() {
     std::vector<ListedPort> ports = portsClass();
     for (const std::wstring& wide : enumeratePorts()) {
-        const std::string name = toUtf8(wide);
+        const std::string name = utf8FromWide(wide);
         bool known = false;
         for (const ListedPort& port : ports) known = known || devicePortIdentity(port.name) == name;
         if (known) continue;

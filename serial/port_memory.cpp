@@ -13,6 +13,23 @@ std::size_t streamSize = 0;
 std::size_t streamAt = 0;
 std::size_t bytesWritten = 0;
 std::size_t readsServed = 0;
+MemoryDevice* playedDevice = nullptr;
+int openFailure = 0;
+
+int readFromDevice(void* buffer, std::uint32_t& count) {
+    if (playedDevice->hungUp) {
+        count = 0;
+        return EIO;
+    }
+    std::uint32_t taken = 0;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (taken < count && !playedDevice->replies.empty()) {
+        bytes[taken++] = playedDevice->replies.front();
+        playedDevice->replies.pop_front();
+    }
+    count = taken;
+    return 0;
+}
 
 }  // namespace
 
@@ -28,16 +45,23 @@ std::size_t memoryPortBytesRead() { return streamAt; }
 
 std::size_t memoryPortBytesWritten() { return bytesWritten; }
 
+void playMemoryDevice(MemoryDevice* device) { playedDevice = device; }
+
+void failMemoryPortOpens(int error) { openFailure = error; }
+
 PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
     port->openedPortNumber = portNumber;
-    port->openError = 0;
-    port->handle = 1;
+    port->openError = openFailure;
+    port->handle = openFailure == 0 ? 1 : kInvalidPortHandle;
     return port->handle;
 }
+
+PortHandle openPortAtPath(SerialPort* port, const std::string&) { return openPort(port, 0); }
 
 void closePort(SerialPort* port) { delete port; }
 
 int readBytes(SerialPort*, void* buffer, std::uint32_t& count, std::uint32_t) {
+    if (playedDevice != nullptr) return readFromDevice(buffer, count);
     if (streamAt >= streamSize) {
         count = 0;
         return EIO;
@@ -54,14 +78,20 @@ int readBytes(SerialPort*, void* buffer, std::uint32_t& count, std::uint32_t) {
 }
 
 int writeBytes(SerialPort*, const void* data, std::uint32_t& count) {
+    if (playedDevice != nullptr && playedDevice->hungUp) {
+        count = 0;
+        return EIO;
+    }
     bytesWritten += count;
     traceBytes(kWriteTracePrefix, data, count);
+    if (playedDevice != nullptr)
+        playedDevice->written(static_cast<const std::uint8_t*>(data), count);
     return 0;
 }
 
 bool portInUse(int openError) { return openError == EBUSY; }
 
-std::string portErrorText(int error) { return std::strerror(error); }
+bool portAbsent(int openError) { return openError == ENOENT; }
 
 PortNameList enumeratePorts() { return {}; }
 

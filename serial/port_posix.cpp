@@ -217,8 +217,6 @@ bool portAbsent(int openError) {
 
 int absentPortError() { return ENOENT; }
 
-std::string portErrorText(int error) { return std::strerror(error); }
-
 PortNameList enumeratePorts() {
     PortNameList names;
     for (int number = 0; number <= kHighestListedPort; ++number) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/system_text.h"
 #include "serial/port_backend.h"
 #include "serial/serial_port.h"
 
@@ -97,11 +98,7 @@ PortHandle openPort(SerialPort* port, std::int32_t portNumber) {
 
 PortHandle openPortAtPath(SerialPort* port, const std::string& path) {
     // Paths come as UTF-8 from the command line.
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
-    wide.resize(wcslen(wide.c_str()));
-    return openDevice(port, wide);
+    return openDevice(port, widePath(path));
 }
 
 void closePort(SerialPort* port) {
@@ -170,20 +167,6 @@ int absentPortError() { return ERROR_FILE_NOT_FOUND; }
 bool portAbsent(int openError) {
     return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ||
            openError == ERROR_INVALID_FUNCTION || openError == ERROR_GEN_FAILURE;
-}
-
-std::string portErrorText(int error) {
-    char text[256] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    // FormatMessage ends its text with CR LF and sometimes a full stop.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 PortNameList enumeratePorts() {

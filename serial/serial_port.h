@@ -110,5 +110,3 @@ constexpr std::uint32_t kReopenPauseMs = 200;
 bool portInUse(int openError);
 // True when `openError` means that the port is not there (not yet, or no longer).
 bool portAbsent(int openError);
-// The OS's text for an error code of this layer.
-std::string portErrorText(int error);

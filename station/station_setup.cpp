@@ -4,7 +4,7 @@
 
 #include "platform/sha256.h"
 #include "platform/system_text.h"
-#include "serial/serial_port.h"
+#include "serial/owned_port.h"
 #include "station/image_digest.h"
 #include "station/serial_file.h"
 
@@ -53,14 +53,13 @@ int openSerials(const StationRequest& request, PreparedStation& prepared, std::s
 // or that the system refuses for another reason (no permission), is refused.
 int checkPorts(const std::vector<std::string>& ports, int& portOpenError, std::string& error) {
     for (const std::string& port : ports) {
-        SerialPort* opened = createPortNamed(port);
-        const int openError = opened->handle == kInvalidPortHandle ? opened->openError : 0;
-        closePort(opened);
+        const int openError = OwnedPort::named(port).openError();
         if (openError == 0 || portAbsent(openError)) continue;
         portOpenError = openError;
         error = port +
                 (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
-                " (" + portErrorText(openError) + ", error " + std::to_string(openError) + ")";
+                " (" + systemErrorText(static_cast<unsigned long>(openError)) + ", error " +
+                std::to_string(openError) + ")";
         return kStationPortUnusable;
     }
     return kStationOk;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "flashing/status.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
 #include "station/record_log.h"
@@ -16,14 +17,17 @@
 #include "station/serial_source.h"
 #include "station/station_engine.h"
 
-// The statuses a station ends with, the command line's exit statuses.
-constexpr int kStationOk = 0;
-constexpr int kStationWrongRequest = 2;  // a serial number without a log, say
-constexpr int kStationBadImage = 3;
-constexpr int kStationPortUnusable = 4;   // held by another program, or refused by the system
-constexpr int kStationRecordsLost = 5;    // the log or the serial numbers cannot be used
-constexpr int kStationDatabase = 6;       // the line's database cannot be used
-constexpr int kStationInterrupted = 130;  // aborted: boards in flight were cut short
+// The statuses a station ends with (flashing/status.h).
+constexpr int kStationOk = statusNumber(ResultStatus::Ok);
+// A serial number without a log, say.
+constexpr int kStationWrongRequest = statusNumber(ResultStatus::WrongRequest);
+constexpr int kStationBadImage = statusNumber(ResultStatus::BadImage);
+// Held by another program, or refused by the system.
+constexpr int kStationPortUnusable = statusNumber(ResultStatus::NoDevice);
+constexpr int kStationRecordsLost = statusNumber(ResultStatus::RecordsLost);
+constexpr int kStationDatabase = statusNumber(ResultStatus::Database);
+// Aborted: boards in flight were cut short.
+constexpr int kStationInterrupted = statusNumber(ResultStatus::Interrupted);
 
 struct StationRequest {
     std::vector<std::string> ports;

@@ -49,12 +49,14 @@ PathLike = Union[str, "os.PathLike[str]"]
 Progress = Callable[[int, int], None]
 PortProgress = Callable[[str, int, int], None]
 
-# Statuses: quorvel-cli's exit statuses.
+# Statuses: quorvel-cli's exit statuses, QUORVEL_STATUS_* in quorvel.h.
 STATUS_OK = 0
 STATUS_REFUSED = 1
 STATUS_ARGUMENTS = 2
 STATUS_IMAGE = 3
 STATUS_NO_DEVICE = 4
+STATUS_RECORDS = 5
+STATUS_DATABASE = 6
 STATUS_CANCELLED = 130
 
 # Outcomes (QUORVEL_OUTCOME_* in quorvel.h).
@@ -746,6 +748,6 @@ def flash_many(
 # ---- Stations ---------------------------------------------------------------
 
 # Last: the module uses the names above.
-from .station import STATUS_RECORDS, ArgumentError, RecordsError, Station, StationEvent  # noqa: E402
+from .station import ArgumentError, RecordsError, Station, StationEvent  # noqa: E402
 
 __all__ += ["ArgumentError", "RecordsError", "Station", "StationEvent"]

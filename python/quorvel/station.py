@@ -35,7 +35,6 @@ from . import (
     _text,
 )
 
-STATUS_RECORDS = 5
 _OUTCOME_BAD_ARGUMENTS = 10
 _OUTCOME_RECORDS = 12
 

@@ -165,7 +165,7 @@ static void check_refusals(void) {
     char text[256];
     CHECK(quorvel_version(text, sizeof text) == 0 && text[0] >= '0' && text[0] <= '9');
     CHECK(quorvel_version(text, 2) == QUORVEL_STATUS_ARGUMENTS);
-    CHECK(quorvel_result_text(4, -9978, text, sizeof text) == 0 && strstr(text, "OS error 22"));
+    CHECK(quorvel_result_text(4, -9978, text, sizeof text) == 0 && strstr(text, "(error 22)"));
     CHECK(quorvel_result_text(1, -9978, text, sizeof text) == 0 && strstr(text, "status 2"));
     CHECK(quorvel_result_text(77, 0, text, sizeof text) == QUORVEL_STATUS_ARGUMENTS);
     quorvel_image_destroy(image);

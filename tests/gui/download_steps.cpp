@@ -44,7 +44,7 @@ bool connectDevice(HWND dialog, const SimulatedDevice& device, const std::wstrin
     click(dialog, IDC_ONLINE);
     return check(waitForItemText(dialog, IDC_DEVICE_STATUS, label, kDetectTimeoutMs) &&
                      waitForItemText(dialog, IDC_ONLINE, L"online", kStepTimeoutMs),
-                 "the device is online as \"" + narrow(label) + "\"");
+                 "the device is online as \"" + utf8FromWide(label) + "\"");
 }
 
 bool downloadControlsAre(HWND dialog, bool enabled) {

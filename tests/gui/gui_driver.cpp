@@ -61,7 +61,7 @@ int startupScenario(const std::wstring& exe) {
     std::vector<std::wstring> expected = presentPorts();
     std::sort(expected.begin(), expected.end());
     std::string listed;
-    for (const std::wstring& item : items) listed += narrow(item) + " ";
+    for (const std::wstring& item : items) listed += utf8FromWide(item) + " ";
     report(items == expected, "port list holds the present ports in sorted order", listed);
     check(indexOf(items, L"COM1") >= 0, "port list holds COM1");
     if (!environment(L"QUORVEL_WINE_PORT_DIR").empty()) {
@@ -245,6 +245,6 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%s\n", result == 0 ? "PASSED" : "FAILED");
         return result == 0 ? 0 : 1;
     }
-    std::printf("unknown scenario %s\n", gui::narrow(scenario).c_str());
+    std::printf("unknown scenario %s\n", utf8FromWide(scenario).c_str());
     return 2;
 }

@@ -66,32 +66,15 @@ bool check(bool condition, const std::string& what) {
 
 bool checkText(const std::wstring& actual, const std::wstring& expected, const std::string& what) {
     const bool ok = actual == expected;
-    report(ok, what, ok ? "" : "got \"" + narrow(actual) + "\", want \"" + narrow(expected) + "\"");
+    report(
+        ok, what,
+        ok ? "" : "got \"" + utf8FromWide(actual) + "\", want \"" + utf8FromWide(expected) + "\"");
     return ok;
 }
 
 void note(const std::string& text) {
     std::printf("note %s\n", text.c_str());
     std::fflush(stdout);
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
 }
 
 std::wstring windowsPath(const std::wstring& path) {
@@ -197,7 +180,8 @@ Screenshot Screenshot::start(const std::wstring& name) {
     shot.name_ = name;
     const std::wstring folder = environment(L"QUORVEL_ARTIFACTS");
     if (folder.empty() || screenshotScript.empty()) {
-        note("no screenshot " + narrow(name) + ": QUORVEL_ARTIFACTS or the script is not given");
+        note("no screenshot " + utf8FromWide(name) +
+             ": QUORVEL_ARTIFACTS or the script is not given");
         return shot;
     }
     const std::wstring output = windowsPath(folder + L"/" + name + L".png");
@@ -225,7 +209,7 @@ void Screenshot::finish() const {
     check(
         probe::waitUntil(
             [&] { return GetFileAttributesW(output_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 15000),
-        "screenshot " + narrow(name_) + ".png saved");
+        "screenshot " + utf8FromWide(name_) + ".png saved");
 }
 
 void screenshot(const std::wstring& name) {
@@ -251,7 +235,7 @@ bool selectPort(HWND dialog, const std::wstring& name) {
 
 bool answerMessageBox(HWND dialog, const std::wstring& text, bool withIcon, DWORD timeoutMs) {
     HWND box = probe::waitForOwnedDialog(dialog, timeoutMs);
-    if (!check(box != nullptr, "message box \"" + narrow(text) + "\" appears")) return false;
+    if (!check(box != nullptr, "message box \"" + utf8FromWide(text) + "\" appears")) return false;
     // A box can be visible a moment before its texts are set.
     probe::waitUntil([&] { return !probe::itemText(box, kMessageText).empty(); }, kStepTimeoutMs);
     checkText(probe::text(box), L"Quorvel", "message box caption");

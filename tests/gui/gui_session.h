@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "platform/system_text.h"
 
 namespace gui {
 
@@ -35,8 +36,6 @@ bool checkText(const std::wstring& actual, const std::wstring& expected, const s
 // Prints a line that is neither a pass nor a failure (measurements, notes).
 void note(const std::string& text);
 
-std::string narrow(const std::wstring& text);
-std::wstring wide(const std::string& text);
 // A Unix path as Wine's Z: drive sees it; other paths unchanged.
 std::wstring windowsPath(const std::wstring& path);
 std::wstring environment(const wchar_t* name);

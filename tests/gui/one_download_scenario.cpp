@@ -57,7 +57,7 @@ void answerCloseQuestion(HWND dialog, int answer) {
 // transfer may have left bytes on the line, so the client asks twice, as the
 // device detection does, and takes any valid answer.
 bool portServesNewClient(const SimulatedDevice& device) {
-    SerialPort* port = createPort(std::stoi(narrow(device.portName().substr(3))));
+    SerialPort* port = createPort(std::stoi(utf8FromWide(device.portName().substr(3))));
     PortLink link{port};
     std::uint32_t version = 0;
     const bool answered =

@@ -13,6 +13,7 @@
 
 #include "image/file_access.h"
 #include "image_files.h"
+#include "platform/system_text.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ class FileFactsTest : public ::testing::Test {
 
 TEST_F(FileFactsTest, ReportsSizeAndLastWriteTimeInUtc) {
     const std::wstring path = files_.make("dated.bin", 1234);
-    const std::string narrow(path.begin(), path.end());
+    const std::string narrow = utf8FromWide(path);
     // 2023-12-31 23:59:58 UTC, already 2024 in Seoul.
     const timeval times[2] = {{1704067198, 0}, {1704067198, 0}};
     ASSERT_EQ(utimes(narrow.c_str(), times), 0);
@@ -103,7 +104,7 @@ TEST_F(FileFactsTest, FailsForMissingFilesAndFilesHeldByAnotherProgram) {
     EXPECT_FALSE(readFileFacts(files_.pathOf("absent.bin"), facts));
 
     const std::wstring path = files_.make("held.bin", 10);
-    const std::string narrow(path.begin(), path.end());
+    const std::string narrow = utf8FromWide(path);
     const int holder = open(narrow.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);

@@ -9,6 +9,7 @@
 #include "image/area_table.h"
 #include "image/image_placement.h"
 #include "image_files.h"
+#include "platform/system_text.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ TEST_F(ImageLoadingTest, MissingFileLoadsNothingAndReportsNothing) {
 TEST_F(ImageLoadingTest, FilesOfTwoGibibytesOrMoreAreRefusedWithoutAllocating) {
     // A sparse file takes no disk space.
     const std::wstring path = files_.make("huge.bin", 0);
-    const std::string narrow(path.begin(), path.end());
+    const std::string narrow = utf8FromWide(path);
     ASSERT_EQ(truncate(narrow.c_str(), 0x100000000LL + 5), 0);
 
     // Its low 32 bits would read as 5: the saturated size is refused in CODE.

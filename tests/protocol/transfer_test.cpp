@@ -393,7 +393,23 @@ TEST(TransferResultCode, EveryFailureShowsItsCode) {
         const bool portFailure = test.result.failure == TransferFailure::StartNotSent ||
                                  test.result.failure == TransferFailure::PortFailed;
         EXPECT_EQ(test.result.portLost(), portFailure) << test.code;
+        // Read back, the code gives the same kind of failure, and the OS
+        // error of a lost port; a stop reads as the silence it shows as.
+        const std::optional<TransferResult> back = transferResultOfCode(test.code, portFailure);
+        ASSERT_TRUE(back.has_value()) << test.code;
+        EXPECT_EQ(displayCode(*back), test.code);
+        EXPECT_EQ(back->osError, test.result.osError) << test.code;
+        if (test.result.failure != TransferFailure::Stopped) {
+            EXPECT_EQ(back->failure, test.result.failure) << test.code;
+        }
     }
+}
+
+TEST(TransferResultCode, CodesThatNoResultShowsReadAsNone) {
+    EXPECT_FALSE(transferResultOfCode(-5, false).has_value());     // no refusal shows so
+    EXPECT_FALSE(transferResultOfCode(-10001, true).has_value());  // no OS error -1
+    EXPECT_FALSE(transferResultOfCode(-10000, true).has_value());  // nor 0
+    EXPECT_EQ(transferResultOfCode(-9997, false)->deviceStatus, TransferResult::kStatusNotKnown);
 }
 
 }  // namespace

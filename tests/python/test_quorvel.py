@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import ctypes
 import errno
 import fcntl
 import os
+import pathlib
+import re
 import threading
 import time
 
@@ -181,6 +184,30 @@ def test_ports_lists_the_simulated_board_by_its_com_name(device, monkeypatch):
     monkeypatch.setenv("QUORVEL_PORT_DIR", str(device.folder))
     assert "COM5" in [port.name for port in quorvel.ports()]
     assert quorvel.identify("COM5").startswith("boot v")
+
+
+def test_the_status_constants_are_the_headers_and_the_librarys_every_one():
+    header = pathlib.Path(__file__).resolve().parents[2] / "capi" / "quorvel.h"
+    in_header = {name: int(value) for name, value in
+                 re.findall(r"#define QUORVEL_STATUS_(\w+) (\d+)", header.read_text())}
+    in_package = {name[len("STATUS_"):]: value for name, value in vars(quorvel).items()
+                  if name.startswith("STATUS_")}
+    assert in_package == in_header
+    # The library knows a status exactly when it is in the table behind it.
+    known = {status for status in range(256)
+             if quorvel._lib().quorvel_result_text(status, 0, ctypes.create_string_buffer(256),
+                                                   256) == quorvel.STATUS_OK}
+    assert known == set(in_header.values())
+
+
+def test_a_result_code_reads_as_the_transfers_own_words_under_its_status():
+    # OS error 22 during a block and a damaged packet both show as -9978.
+    assert quorvel.result_text(4, -9978).startswith("the port failed: ")
+    assert quorvel.result_text(4, -9978).endswith("(error 22)")
+    assert quorvel.result_text(1, -9978) == "the device refused a data packet (status 2)"
+    assert quorvel.result_text(1, -9997) == "the device answered a packet unexpectedly"
+    assert quorvel.result_text(1, 0) == quorvel.result_text(1)
+    assert quorvel.result_text(6) == "the line's database cannot be used"
 
 
 def write(path, data: bytes):

@@ -109,7 +109,7 @@ TEST(WindowsDeviceStrings, InstanceIdsGiveVidPidAndSerialNumber) {
         const char* instanceId;
         const char* usbId;
         const char* serial;
-        bool interface;
+        bool compositeInterface;
     };
     const Case cases[] = {
         // FTDI's bus driver: its serial number with the channel letter appended.
@@ -131,7 +131,7 @@ TEST(WindowsDeviceStrings, InstanceIdsGiveVidPidAndSerialNumber) {
         const UsbInstanceId parsed = parseUsbInstanceId(c.instanceId);
         EXPECT_EQ(parsed.usbId, c.usbId) << c.instanceId;
         EXPECT_EQ(parsed.serialNumber, c.serial) << c.instanceId;
-        EXPECT_EQ(parsed.interface, c.interface) << c.instanceId;
+        EXPECT_EQ(parsed.compositeInterface, c.compositeInterface) << c.instanceId;
     }
 
     EXPECT_EQ(descriptionFromFriendlyName("USB Serial Port (COM5)", "COM5"), "USB Serial Port");

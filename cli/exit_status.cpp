@@ -1,3 +1,0 @@
-#include "cli/exit_status.h"
-
-int exitStatusFor(PortOutcome outcome) { return outcomeStatus(outcome); }
