@@ -31,6 +31,7 @@ struct StationOptions {
     std::string serialFormat = "u32le";
     bool json = false;
     bool plainProgress = false;
+    std::string http;  // "[ADDRESS:]PORT" of the station page; empty: none
 };
 
 // Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
@@ -39,5 +40,6 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
                       std::atomic<bool>& hangUp);
 
 // Summarises a station's record log (JSON Lines): overall, per station and per
-// slot. kExitRecordsLost when the log cannot be read.
-int runReportCommand(const std::string& path, bool json);
+// slot. kExitRecordsLost when the log cannot be read. With `htmlPath`, the
+// report is also written there as a page with charts (cli/report_html.cpp).
+int runReportCommand(const std::string& path, bool json, const std::string& htmlPath = "");

@@ -145,6 +145,9 @@ int runCommandLine(std::vector<std::string>& arguments) {
                       "Every record on standard output as a JSON line, as in the log");
     station->add_flag("--no-progress", stationOptions.plainProgress,
                       "A line per state change instead of a board redrawn in place");
+    station->add_option("--http", stationOptions.http,
+                        "Serve the station's live page at [ADDRESS:]PORT (address 127.0.0.1 "
+                        "unless given; 0.0.0.0 serves every network, read-only)");
     station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
         ->required();
 
@@ -152,6 +155,9 @@ int runCommandLine(std::vector<std::string>& arguments) {
     CLI::App* report = app.add_subcommand("report", "Summarise a station's record log");
     report->add_option("FILE", reportPath, "The station's log (JSON Lines)")->required();
     report->add_flag("--json", json, "Print one JSON document");
+    std::string reportHtml;
+    report->add_option("--html", reportHtml,
+                       "Also write the report as one self-contained HTML page with charts");
 
     try {
         app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
@@ -167,7 +173,7 @@ int runCommandLine(std::vector<std::string>& arguments) {
     setOnInterrupt(stop, *station ? &hangUp : nullptr);
 
     if (*ports) return runPortsCommand(json);
-    if (*report) return runReportCommand(reportPath, json);
+    if (*report) return runReportCommand(reportPath, json, reportHtml);
     if (*info) {
         if (const int status = checkPortName(infoPort, json)) return status;
         return runInfoCommand(infoPort, json, stop);

@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/report_html.h"
 #include "cli/system.h"
 #include "image/file_access.h"
 #include "station/report_statistics.h"
@@ -232,7 +233,7 @@ bool readWholeFile(const std::string& path, std::string& content) {
 
 }  // namespace
 
-int runReportCommand(const std::string& path, bool json) {
+int runReportCommand(const std::string& path, bool json, const std::string& htmlPath) {
     std::string content;
     if (!readWholeFile(path, content)) {
         std::fprintf(stderr, "quorvel-cli: cannot read the station log %s: %s\n", path.c_str(),
@@ -252,5 +253,7 @@ int runReportCommand(const std::string& path, bool json) {
     } else {
         printText(path, report);
     }
+    if (!htmlPath.empty())
+        return writeReportHtml(htmlPath, reportJson(path, report), report, log.records);
     return kExitSuccess;
 }
