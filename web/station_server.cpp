@@ -26,6 +26,8 @@ namespace {
 
 // A request's line and headers together; longer ones are refused (431).
 constexpr std::size_t kHeaderLimit = 8192;
+// A request's body: the page sends none; a small one is read and ignored.
+constexpr std::size_t kBodyLimit = 1024;
 // A request must arrive whole, and a response be taken, within these.
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 constexpr auto kWriteTimeout = std::chrono::seconds(10);
@@ -187,7 +189,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void read() {
         parser_.emplace();
         parser_->header_limit(kHeaderLimit);
-        parser_->body_limit(0);
+        parser_->body_limit(kBodyLimit);
         stream_.expires_after(kRequestTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -207,6 +209,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
             refuse(http::status::request_header_fields_too_large, "request header too long\n");
             return;
         }
+        if (error == http::error::body_limit) {
+            refuse(http::status::payload_too_large, "request body too long\n");
+            return;
+        }
         if (error) {
             refuse(http::status::bad_request, "bad request\n");
             return;
@@ -214,7 +220,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         answer(parser_->get());
     }
 
-    void answer(const http::request<http::empty_body>& request) {
+    void answer(const http::request<http::string_body>& request) {
         const bool head = request.method() == http::verb::head;
         if (request.method() != http::verb::get && !head) {
             auto response = textResponse(http::status::method_not_allowed,
@@ -254,7 +260,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     std::shared_ptr<http::response<http::string_body>> textResponse(
-        http::status status, std::string body, const http::request<http::empty_body>& request) {
+        http::status status, std::string body, const http::request<http::string_body>& request) {
         auto response =
             std::make_shared<http::response<http::string_body>>(status, request.version());
         commonHeaders(response->base());
@@ -304,7 +310,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_{kHeaderLimit * 2};
-    std::optional<http::request_parser<http::empty_body>> parser_;
+    std::optional<http::request_parser<http::string_body>> parser_;
     OpenStream openStream_;
     StateText stateText_;
 };

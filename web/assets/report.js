@@ -21,18 +21,21 @@
     row.appendChild(node);
   }
 
+  // A figure as it shows: the JSON's rounding, without a float's last-digit noise.
+  function shown(value) { return String(Math.round(value * 1000) / 1000); }
+
   // A summary's figure by column: its JSON value and how it shows.
   function figure(summary, key) {
     if (key === "cycle_median" || key === "cycle_p95") {
       const value = summary.cycle_time ? summary.cycle_time[key === "cycle_median" ? "median_seconds" : "p95_seconds"] : null;
-      return [value, value === null ? "–" : String(value)];
+      return [value, value === null ? "–" : shown(value)];
     }
     if (key === "serials") {
       const value = summary.serials;
       return [value, value ? value.min + "–" + value.max : "–"];
     }
     const value = summary[key];
-    return [value, value === null ? "–" : String(value)];
+    return [value, value === null ? "–" : shown(value)];
   }
 
   function table(id, firstColumns, rows) {
@@ -59,13 +62,17 @@
   function warnings() {
     const node = document.getElementById("warnings");
     const say = function (text) { const p = document.createElement("p"); p.textContent = text; node.appendChild(p); };
+    const withStation = report.stations.length > 1;
+    const unitName = function (u) {
+      return (withStation ? stationName(u.station) + " " : "") + u.port + " unit " + u.unit;
+    };
     report.interrupted.forEach(function (unit) {
-      say("Interrupted, no result: " + unit.port + " unit " + unit.unit + " attempt " + unit.attempt +
+      say("Interrupted, no result: " + unitName(unit) + " attempt " + unit.attempt +
           ", started " + unit.time + " (line " + unit.line + "); the board may hold part of an image.");
     });
     report.duplicate_serials.forEach(function (duplicate) {
       say("Serial number " + duplicate.serial + " was given to " + duplicate.units.length + " units: " +
-          duplicate.units.map(function (u) { return u.port + " unit " + u.unit; }).join(", ") + ".");
+          duplicate.units.map(unitName).join(", ") + ".");
     });
   }
 
