@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The station page of quorvel-cli.exe under Wine: /api/state fetched from
-# the Linux side shows the slot, then the board placed on it as PASS; a
-# second station asking for the same port ends with status 2 before it
+# the Linux side shows the slot, and its event stream the board placed on
+# it as PASS until the station ends; a second station asking for the same port ends with status 2 before it
 # touches a board.
 #   wine_station_page.sh <quorvel-cli.exe>
 set -u
@@ -47,16 +47,21 @@ status=$?
 [ $status -eq 2 ] || fail "a second station on a taken port ended with status $status, not 2"
 grep -q "taken" "$work/err2.txt" || fail "the taken port is not said"
 
+# The event stream from now until the station ends (--limit 1): its last
+# state must show the board's PASS and count it.
+python3 - "$url" >"$work/last_state.json" 2>"$work/stream_err.txt" <<'PY' &
+import json, sys, urllib.request
+last = None
+with urllib.request.urlopen(sys.argv[1] + "api/events", timeout=60) as stream:
+    for line in stream:
+        if line.startswith(b"data: "):
+            last = json.loads(line[6:])
+print(json.dumps(last))
+PY
+reader_pid=$!
+sleep 0.5
 echo "place boot" >"$QUORVEL_DEVICE_DIR/control"
-passed=
-for _ in $(seq 1 300); do
-    passed=$(state '["slots"][0]["last_result"]["text"]')
-    [ "$passed" = PASS ] && break
-    sleep 0.1
-done
-[ "$passed" = PASS ] || fail "the page does not show the board's PASS"
-[ "$(state '["passed"]')" = 1 ] || fail "the page does not count the board"
-for _ in $(seq 1 300); do
+for _ in $(seq 1 600); do
     kill -0 "$station_pid" 2>/dev/null || break
     sleep 0.1
 done
@@ -64,3 +69,10 @@ wait "$station_pid"
 status=$?
 station_pid=
 [ $status -eq 0 ] || fail "quorvel-cli.exe station ended with status $status"
+wait "$reader_pid" || fail "the event stream failed: $(cat "$work/stream_err.txt")"
+python3 - "$work/last_state.json" <<'PY' || fail "the stream's last state does not show the board's PASS"
+import json, sys
+state = json.load(open(sys.argv[1]))
+assert state["ended"] and state["passed"] == 1, state
+assert state["slots"][0]["last_result"]["text"] == "PASS", state
+PY
