@@ -4,4 +4,5 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
-void prepareListenSocket(boost::asio::ip::tcp::acceptor& acceptor);
+void prepareListenSocket(boost::asio::ip::tcp::acceptor& acceptor,
+                         boost::system::error_code& error);

@@ -31,8 +31,13 @@ constexpr std::size_t kBodyLimit = 1024;
 // A request must arrive whole, and a response be taken, within these.
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 constexpr auto kWriteTimeout = std::chrono::seconds(10);
-// More open event streams than this are refused (503): each costs a socket.
-constexpr std::size_t kStreamLimit = 1000;
+// Connections beyond this are closed at once, event streams beyond their own
+// limit refused (503): each holds a descriptor, which the station's ports
+// and log need too (1024 in all by default on Linux).
+constexpr int kConnectionLimit = 600;
+constexpr std::size_t kStreamLimit = 500;
+// After a failed accept (descriptors run out), the next waits this long.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // Progress alone is sent at most this often; a state change at once.
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 // The state is sent at least this often: the run time moves on, and a
@@ -46,6 +51,21 @@ constexpr const char* kSecurityPolicy =
     "frame-ancestors 'none'";
 
 using Message = std::shared_ptr<const std::string>;
+
+// Counts the open connections while it lives; a connection keeps it, and
+// hands it on to its event stream.
+class ConnectionSlot {
+  public:
+    explicit ConnectionSlot(std::shared_ptr<int> open) : open_(std::move(open)) { ++*open_; }
+    ~ConnectionSlot() { --*open_; }
+    ConnectionSlot(const ConnectionSlot&) = delete;
+    ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+
+  private:
+    // Shared: a connection's handler may outlive the server's other parts.
+    std::shared_ptr<int> open_;
+};
+using SlotHold = std::shared_ptr<ConnectionSlot>;
 
 void commonHeaders(http::response_header<>& header) {
     header.set(http::field::server, "quorvel-station");
@@ -61,8 +81,8 @@ void commonHeaders(http::response_header<>& header) {
 // page that does not take one within kWriteTimeout is closed.
 class EventStream : public std::enable_shared_from_this<EventStream> {
   public:
-    EventStream(beast::tcp_stream stream, std::function<void(EventStream*)> closed)
-        : stream_(std::move(stream)), closed_(std::move(closed)) {}
+    EventStream(beast::tcp_stream stream, SlotHold slot, std::function<void(EventStream*)> closed)
+        : stream_(std::move(stream)), slot_(std::move(slot)), closed_(std::move(closed)) {}
 
     void begin(unsigned version, const Message& state) {
         http::response_header<> header;
@@ -135,6 +155,7 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
     }
 
     beast::tcp_stream stream_;
+    SlotHold slot_;
     std::function<void(EventStream*)> closed_;
     Message writing_;
     Message next_;
@@ -150,6 +171,7 @@ struct StationServer::Impl {
     tcp::acceptor acceptor{io};
     net::steady_timer progressTimer{io};
     net::steady_timer refreshTimer{io};
+    net::steady_timer acceptPause{io};
     std::unique_ptr<StationView> view;
     std::thread thread;
     bool running = false;
@@ -161,6 +183,7 @@ struct StationServer::Impl {
     Message latest;
     Clock::time_point lastPublished{};
     bool progressTimerArmed = false;
+    std::shared_ptr<int> connections = std::make_shared<int>(0);
     std::set<std::shared_ptr<EventStream>> streams;
 
     void accept();
@@ -168,7 +191,7 @@ struct StationServer::Impl {
     void sendChanges();
     void publish();
     void refresh();
-    void openStream(beast::tcp_stream stream, unsigned version);
+    void openStream(beast::tcp_stream stream, SlotHold slot, unsigned version);
     void closeAll();
 };
 
@@ -178,11 +201,12 @@ namespace {
 // page asks for the event stream, which takes the connection over.
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    using OpenStream = std::function<void(beast::tcp_stream, unsigned)>;
+    using OpenStream = std::function<void(beast::tcp_stream, SlotHold, unsigned)>;
     using StateText = std::function<std::string()>;
 
-    Connection(tcp::socket socket, OpenStream openStream, StateText stateText)
+    Connection(tcp::socket socket, SlotHold slot, OpenStream openStream, StateText stateText)
         : stream_(std::move(socket)),
+          slot_(std::move(slot)),
           openStream_(std::move(openStream)),
           stateText_(std::move(stateText)) {}
 
@@ -234,7 +258,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         if (path == "/api/events") {
             if (!head) {
                 stream_.expires_never();
-                openStream_(std::move(stream_), request.version());
+                openStream_(std::move(stream_), std::move(slot_), request.version());
                 return;
             }
             auto response = textResponse(http::status::ok, "", request);
@@ -309,6 +333,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     beast::tcp_stream stream_;
+    SlotHold slot_;
     beast::flat_buffer buffer_{kHeaderLimit * 2};
     std::optional<http::request_parser<http::string_body>> parser_;
     OpenStream openStream_;
@@ -325,11 +350,22 @@ std::string eventText(const nlohmann::ordered_json& state) {
 void StationServer::Impl::accept() {
     acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (error == net::error::operation_aborted || !acceptor.is_open()) return;
-        if (!error) {
+        if (error) {
+            // Out of descriptors, most likely: try again shortly rather than spin.
+            acceptPause.expires_after(kAcceptPause);
+            acceptPause.async_wait([this](beast::error_code stopped) {
+                if (!stopped) accept();
+            });
+            return;
+        }
+        if (*connections >= kConnectionLimit) {
+            beast::error_code ignored;
+            socket.close(ignored);
+        } else {
             std::make_shared<Connection>(
-                std::move(socket),
-                [this](beast::tcp_stream stream, unsigned version) {
-                    openStream(std::move(stream), version);
+                std::move(socket), std::make_shared<ConnectionSlot>(connections),
+                [this](beast::tcp_stream stream, SlotHold slot, unsigned version) {
+                    openStream(std::move(stream), std::move(slot), version);
                 },
                 [this] {
                     return view->state().dump(2, ' ', false,
@@ -341,7 +377,7 @@ void StationServer::Impl::accept() {
     });
 }
 
-void StationServer::Impl::openStream(beast::tcp_stream stream, unsigned version) {
+void StationServer::Impl::openStream(beast::tcp_stream stream, SlotHold slot, unsigned version) {
     if (streams.size() >= kStreamLimit) {
         beast::error_code ignored;
         const std::string busy =
@@ -350,14 +386,15 @@ void StationServer::Impl::openStream(beast::tcp_stream stream, unsigned version)
         stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
         return;
     }
-    auto eventStream = std::make_shared<EventStream>(std::move(stream), [this](EventStream* gone) {
-        for (auto at = streams.begin(); at != streams.end(); ++at) {
-            if (at->get() == gone) {
-                streams.erase(at);
-                return;
+    auto eventStream = std::make_shared<EventStream>(
+        std::move(stream), std::move(slot), [this](EventStream* gone) {
+            for (auto at = streams.begin(); at != streams.end(); ++at) {
+                if (at->get() == gone) {
+                    streams.erase(at);
+                    return;
+                }
             }
-        }
-    });
+        });
     streams.insert(eventStream);
     if (!latest) latest = std::make_shared<const std::string>(eventText(view->state()));
     eventStream->begin(version, latest);
@@ -409,6 +446,7 @@ void StationServer::Impl::closeAll() {
     acceptor.close(ignored);
     progressTimer.cancel();
     refreshTimer.cancel();
+    acceptPause.cancel();
     const std::vector<std::shared_ptr<EventStream>> open(streams.begin(), streams.end());
     for (const auto& stream : open) stream->close();
 }
@@ -431,10 +469,8 @@ bool StationServer::open(std::string& error) {
     const tcp::endpoint endpoint = found.begin()->endpoint();
     tcp::acceptor& acceptor = impl_->acceptor;
     acceptor.open(endpoint.protocol(), code);
-    if (!code) {
-        prepareListenSocket(acceptor);
-        acceptor.bind(endpoint, code);
-    }
+    if (!code) prepareListenSocket(acceptor, code);
+    if (!code) acceptor.bind(endpoint, code);
     if (!code) acceptor.listen(net::socket_base::max_listen_connections, code);
     if (code) {
         beast::error_code ignored;
@@ -473,7 +509,17 @@ void StationServer::start(StationPageFacts facts, WallClock clock) {
     impl.running = true;
     impl.accept();
     impl.refresh();
-    impl.thread = std::thread([&impl] { impl.io.run(); });
+    impl.thread = std::thread([&impl] {
+        // Whatever a page does, serving goes on: a handler's exception ends
+        // only that handler.
+        for (;;) {
+            try {
+                impl.io.run();
+                return;
+            } catch (const std::exception&) {
+            }
+        }
+    });
 }
 
 StationObserver& StationServer::observer() { return *impl_->view; }
