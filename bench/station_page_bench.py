@@ -152,7 +152,21 @@ def page_weight(url: str) -> dict:
     return files
 
 
-def open_pages(url: str, count: int):
+# A browser keeps at most 6 connections to one host, and each page's event
+# stream holds one: so at most 5 pages per browser, the sixth connection
+# left for the pages' files.
+PAGES_PER_BROWSER = 5
+
+
+def open_pages(url: str, count: int) -> list:
+    browsers = []
+    while count > 0:
+        browsers.append(open_browser(url, min(count, PAGES_PER_BROWSER)))
+        count -= PAGES_PER_BROWSER
+    return browsers
+
+
+def open_browser(url: str, count: int):
     from selenium import webdriver
     from selenium.webdriver.chrome.options import Options
     from selenium.webdriver.chrome.service import Service
@@ -175,9 +189,9 @@ def open_pages(url: str, count: int):
     return driver
 
 
-def latencies(driver, results: list, since_ms: int) -> list:
+def latencies(browsers: list, results: list, since_ms: int) -> list:
     shown = []
-    for handle in driver.window_handles:
+    for driver, handle in [(d, h) for d in browsers for h in d.window_handles]:
         driver.switch_to.window(handle)
         passed = driver.execute_script("return window.passedAt")
         for record in results:
@@ -196,7 +210,8 @@ def p95(values: list) -> float:
 
 
 def open_streams(url: str, count: int):
-    """`count` raw event streams, read on a thread of their own until stopped."""
+    """`count` raw event streams, read on a thread of their own until stopped;
+    for each, when a slot's tile first showed each passed unit."""
     host, port = re.match(r"http://([^:/]+):(\d+)/", url).groups()
     selector = selectors.DefaultSelector()
     sockets = []
@@ -206,7 +221,16 @@ def open_streams(url: str, count: int):
         connection.setblocking(False)
         selector.register(connection, selectors.EVENT_READ)
         sockets.append(connection)
-    state = {"running": True, "bytes": 0}
+    state = {"running": True, "bytes": 0, "shown": {}}
+    pending = {connection: b"" for connection in sockets}
+
+    def note_passes(stream: int, text: bytes) -> None:
+        now = int(time.time() * 1000)
+        document = json.loads(text)
+        for slot in document["slots"]:
+            last = slot["last_result"]
+            if slot["state"] == "passed" and last:
+                state["shown"].setdefault((slot["port"], last["unit"]), {}).setdefault(stream, now)
 
     def read() -> None:
         while state["running"]:
@@ -216,15 +240,21 @@ def open_streams(url: str, count: int):
                 except BlockingIOError:
                     continue
                 state["bytes"] += len(data)
+                pending[key.fileobj] += data
+                while b"\n\n" in pending[key.fileobj]:
+                    event, pending[key.fileobj] = pending[key.fileobj].split(b"\n\n", 1)
+                    for line in event.split(b"\n"):
+                        if line.startswith(b"data: "):
+                            note_passes(key.fileobj.fileno(), line[6:])
     reader = threading.Thread(target=read)
     reader.start()
 
-    def close() -> int:
+    def close():
         state["running"] = False
         reader.join()
         for connection in sockets:
             connection.close()
-        return state["bytes"]
+        return state["bytes"], state["shown"]
     return close
 
 
@@ -232,7 +262,7 @@ def measure(slots: int, seconds: float, pages: int = 0, streams: int = 0) -> dic
     run = Run(slots)
     try:
         weight = page_weight(run.url)
-        driver = open_pages(run.url, pages) if pages else None
+        browsers = open_pages(run.url, pages) if pages else []
         close_streams = open_streams(run.url, streams) if streams else None
         since = int(time.time() * 1000)
         cpu_before = cpu_seconds(run.station.pid)
@@ -241,10 +271,10 @@ def measure(slots: int, seconds: float, pages: int = 0, streams: int = 0) -> dic
         cpu = cpu_seconds(run.station.pid) - cpu_before
         wall = time.monotonic() - started
         results = [r for r in run.results() if millis(r["time"]) >= since]
-        shown = latencies(driver, results, since) if driver else []
-        if driver:
+        shown = latencies(browsers, results, since)
+        for driver in browsers:
             driver.quit()
-        streamed = close_streams() if close_streams else 0
+        streamed, stream_shown = close_streams() if close_streams else (0, {})
     finally:
         run.stop()
     intervals = []
@@ -253,7 +283,19 @@ def measure(slots: int, seconds: float, pages: int = 0, streams: int = 0) -> dic
         intervals += [(b - a) / 1000 for a, b in zip(times, times[1:])]
     return {"weight": weight, "cpu_percent": 100 * cpu / wall, "boards": len(results),
             "cycle_mean_s": statistics.mean(intervals) if intervals else None,
-            "latencies": shown, "streamed_bytes": streamed}
+            "latencies": shown, "streamed_bytes": streamed,
+            "stream_latencies": stream_latencies(stream_shown, results)}
+
+
+def stream_latencies(shown: dict, results: list) -> list:
+    """Per stream and passed unit: when its state first came, after the record."""
+    latencies = []
+    for record in results:
+        if not record["ok"]:
+            continue
+        times = shown.get((record["port"], record["unit"]), {}).values()
+        latencies += [t - millis(record["time"]) for t in times]
+    return latencies
 
 
 def main() -> None:
@@ -261,15 +303,22 @@ def main() -> None:
     parser.add_argument("--slots", type=int, default=4)
     parser.add_argument("--seconds", type=float, default=90)
     args = parser.parse_args()
+    print(f"load average at start: {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
 
     none = measure(args.slots, args.seconds)
     weight = none["weight"]
     print(f"page weight: {sum(weight.values())} bytes ({', '.join(f'{k} {v}' for k, v in weight.items())})"
           f"  target <= 300 KB (307200 bytes)")
+    for streams in (1, 50):
+        run = measure(args.slots, args.seconds, streams=streams)
+        shown = run["stream_latencies"]
+        print(f"{streams:3d} raw event stream(s): event to stream p95 {p95(shown):.0f} ms, median "
+              f"{statistics.median(shown):.0f} ms over {len(shown)} updates (the server's part)")
     for pages in (1, 50):
         run = measure(args.slots, args.seconds, pages=pages)
         shown = run["latencies"]
-        print(f"{pages:3d} page(s): event to page p95 {p95(shown):.0f} ms, median "
+        print(f"{pages:3d} page(s) in {(pages + PAGES_PER_BROWSER - 1) // PAGES_PER_BROWSER} "
+              f"browser(s), load average {os.getloadavg()[0]:.1f}: event to page p95 {p95(shown):.0f} ms, median "
               f"{statistics.median(shown):.0f} ms, max {max(shown):.0f} ms over {len(shown)} updates"
               f"  target p95 <= 250 ms")
         if pages == 50:

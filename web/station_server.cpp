@@ -38,7 +38,10 @@ constexpr int kConnectionLimit = 600;
 constexpr std::size_t kStreamLimit = 500;
 // After a failed accept (descriptors run out), the next waits this long.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
-// Progress alone is sent at most this often; a state change at once.
+// A state change is sent this soon, together with those that follow it in
+// that time (a result, its slot and the counts come together); progress
+// alone at most this often.
+constexpr auto kGatherTime = std::chrono::milliseconds(20);
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 // The state is sent at least this often: the run time moves on, and a
 // stream whose page has gone is found by the failing write.
@@ -169,7 +172,7 @@ struct StationServer::Impl {
     ListenAddress address;
     net::io_context io{1};
     tcp::acceptor acceptor{io};
-    net::steady_timer progressTimer{io};
+    net::steady_timer publishTimer{io};
     net::steady_timer refreshTimer{io};
     net::steady_timer acceptPause{io};
     std::unique_ptr<StationView> view;
@@ -182,7 +185,8 @@ struct StationServer::Impl {
     // The serving thread's alone.
     Message latest;
     Clock::time_point lastPublished{};
-    bool progressTimerArmed = false;
+    bool publishTimerArmed = false;
+    Clock::time_point publishDue{};
     std::shared_ptr<int> connections = std::make_shared<int>(0);
     std::set<std::shared_ptr<EventStream>> streams;
 
@@ -410,16 +414,17 @@ void StationServer::Impl::changed(bool significant) {
 void StationServer::Impl::sendChanges() {
     const int waiting = pending.load();
     if (waiting == 0) return;
-    if ((waiting & 2) != 0 || Clock::now() - lastPublished >= kProgressInterval) {
-        publish();
-        return;
-    }
-    if (progressTimerArmed) return;
-    progressTimerArmed = true;
-    progressTimer.expires_at(lastPublished + kProgressInterval);
-    progressTimer.async_wait([this](beast::error_code error) {
-        progressTimerArmed = false;
-        if (!error && pending.load() != 0) publish();
+    const Clock::time_point due =
+        (waiting & 2) != 0 ? Clock::now() + kGatherTime : lastPublished + kProgressInterval;
+    if (publishTimerArmed && publishDue <= due) return;
+    // Re-arming ends a later wait (its handler sees operation_aborted).
+    publishTimerArmed = true;
+    publishDue = due;
+    publishTimer.expires_at(due);
+    publishTimer.async_wait([this](beast::error_code error) {
+        if (error) return;
+        publishTimerArmed = false;
+        if (pending.load() != 0) publish();
     });
 }
 
@@ -444,7 +449,7 @@ void StationServer::Impl::refresh() {
 void StationServer::Impl::closeAll() {
     beast::error_code ignored;
     acceptor.close(ignored);
-    progressTimer.cancel();
+    publishTimer.cancel();
     refreshTimer.cancel();
     acceptPause.cancel();
     const std::vector<std::shared_ptr<EventStream>> open(streams.begin(), streams.end());
@@ -531,7 +536,7 @@ void StationServer::stop() {
     net::post(impl.io, [&impl] {
         impl.publish();
         impl.refreshTimer.cancel();
-        impl.progressTimer.cancel();
+        impl.publishTimer.cancel();
         beast::error_code ignored;
         impl.acceptor.close(ignored);
     });

@@ -91,7 +91,8 @@
     shown = state;
     receivedAt = Date.now();
     setText(byId("station"), state.station || "Quorvel station");
-    document.title = (state.station || "Quorvel") + " – station";
+    const title = (state.station || "Quorvel") + " – station";
+    if (document.title !== title) document.title = title;
     setText(byId("image"), state.image.path + "  ·  " + state.image.bytes + " bytes  ·  sha256 " +
                            state.image.sha256.slice(0, 16) + "…");
     setText(byId("passed"), String(state.passed));
