@@ -43,6 +43,7 @@ struct StationOptions {
     std::uint64_t serialLease = 1;
     bool json = false;
     bool plainProgress = false;
+    std::string http;  // "[ADDRESS:]PORT" of the station page; empty: none
 };
 
 // Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
@@ -51,17 +52,19 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
                       std::atomic<bool>& hangUp);
 
 struct ReportOptions {
-    std::string path;     // the station's log, or
-    DatabaseOptions db;   // the line's database
-    std::string station;  // only this station's records; empty: all
-    std::string since;    // only records at or after this UTC time ("2026-12-07" or ISO 8601)
-    std::string until;    // and before this one
+    std::string path;      // the station's log, or
+    DatabaseOptions db;    // the line's database
+    std::string station;   // only this station's records; empty: all
+    std::string since;     // only records at or after this UTC time ("2026-12-07" or ISO 8601)
+    std::string until;     // and before this one
+    std::string htmlPath;  // also written there as a page with charts; empty: none
     bool json = false;
 };
 
 // Summarises a station's record log (JSON Lines), or the records in a line's
 // database: overall, per station and per slot. kExitRecordsLost when the log
-// cannot be read, kExitDatabase when the database cannot.
+// cannot be read, kExitDatabase when the database cannot. With `htmlPath`,
+// the report is also written there as a page with charts (cli/report_html.cpp).
 int runReportCommand(const ReportOptions& options);
 
 // quorvel-cli db init: the line's schema made or brought up to date.

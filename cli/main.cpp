@@ -187,6 +187,9 @@ int runCommandLine(std::vector<std::string>& arguments) {
                       "Every record on standard output as a JSON line, as in the log");
     station->add_flag("--no-progress", stationOptions.plainProgress,
                       "A line per state change instead of a board redrawn in place");
+    station->add_option("--http", stationOptions.http,
+                        "Serve the station's live page at [ADDRESS:]PORT (address 127.0.0.1 "
+                        "unless given; 0.0.0.0 serves every network, read-only)");
     station->add_option("IMAGE", stationOptions.imagePath, "Image file: raw binary or Intel HEX")
         ->required();
 
@@ -202,6 +205,8 @@ int runCommandLine(std::vector<std::string>& arguments) {
         "Only records at or after this UTC time: 2026-12-07 or 2026-12-07T06:00:00Z");
     report->add_option("--until", reportOptions.until, "Only records before this UTC time");
     report->add_flag("--json", reportOptions.json, "Print one JSON document");
+    report->add_option("--html", reportOptions.htmlPath,
+                       "Also write the report as one self-contained HTML page with charts");
 
     DatabaseOptions initDb;
     PoolOptions poolOptions;

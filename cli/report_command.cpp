@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/report_html.h"
 #include "cli/report_source.h"
 #include "station/report_statistics.h"
 #include "station/unit_record.h"
@@ -235,6 +236,19 @@ void printVoidSerials(const std::vector<VoidSerial>& serials) {
     std::printf("%s\n", line.c_str());
 }
 
+// The report as JSON; from a database, it names the database instead of a
+// file and lists the numbers that were never used.
+Json reportDocument(const ReportRecords& read, const Report& report) {
+    Json document = reportJson(read.source, report);
+    if (!read.fromDatabase) return document;
+    Json fromDatabase = {{"database", read.source}};
+    for (auto& [key, value] : document.items()) {
+        if (key != "file") fromDatabase[key] = value;
+    }
+    fromDatabase["void_serials"] = voidSerialsJson(read.voidSerials);
+    return fromDatabase;
+}
+
 }  // namespace
 
 int runReportCommand(const ReportOptions& options) {
@@ -245,21 +259,14 @@ int runReportCommand(const ReportOptions& options) {
         std::fprintf(stderr, "quorvel-cli: WARNING: serial number %llu was given to %zu units\n",
                      static_cast<unsigned long long>(duplicate.serial), duplicate.units.size());
     }
+    const Json document = reportDocument(read, report);
     if (options.json) {
-        Json document = reportJson(read.source, report);
-        if (read.fromDatabase) {
-            // The same document, its source the database, with the numbers that were never used.
-            Json fromDatabase = {{"database", read.source}};
-            for (auto& [key, value] : document.items()) {
-                if (key != "file") fromDatabase[key] = value;
-            }
-            fromDatabase["void_serials"] = voidSerialsJson(read.voidSerials);
-            document = fromDatabase;
-        }
         std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
         printText(read.source, report);
         if (read.fromDatabase) printVoidSerials(read.voidSerials);
     }
+    if (!options.htmlPath.empty())
+        return writeReportHtml(options.htmlPath, document, report, read.lines.records);
     return kExitSuccess;
 }

@@ -12,6 +12,7 @@
 #include "cli/exit_status.h"
 #include "cli/port_result.h"
 #include "cli/station_board.h"
+#include "cli/station_page.h"
 #include "cli/system.h"
 #include "flashing/messages.h"
 #include "image/code_image.h"
@@ -20,6 +21,7 @@
 #include "station/device_slots.h"
 #include "station/event_queue.h"
 #include "station/station_engine.h"
+#include "station/station_fanout.h"
 #include "station/station_image.h"
 #include "station/station_setup.h"
 
@@ -151,7 +153,7 @@ void watchInterrupts(StationEngine& engine, std::atomic<bool>& interrupt,
 
 int runStation(const StationOptions& options, PreparedStation& prepared, const CodeImage& image,
                const std::optional<SerialLayout>& serialLayout, std::atomic<bool>& interrupt,
-               std::atomic<bool>& hangUp) {
+               std::atomic<bool>& hangUp, StationServer* page) {
     std::fprintf(stderr, "image %s: %" PRId64 " bytes, sha256 %s\n", options.imagePath.c_str(),
                  image.byteCount(), prepared.settings.image.sha256.c_str());
     const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
@@ -159,8 +161,14 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
                        inPlace ? StationBoard::Style::InPlace : StationBoard::Style::Plain, stderr);
     StationPrinter printer(board, options.json);
     EventQueue events(false);
+    std::vector<StationObserver*> observers{&events};
+    if (page != nullptr) {
+        startStationPage(*page, prepared.settings);
+        observers.push_back(&page->observer());
+    }
+    StationFanOut observer(observers);
     DeviceSlots hardware(options.ports, image, serialLayout, FlashPauses{});
-    StationEngine engine(prepared.settings, hardware, events, tickCount);
+    StationEngine engine(prepared.settings, hardware, observer, tickCount);
     engine.start();
     std::thread watcher([&] { watchInterrupts(engine, interrupt, hangUp); });
     std::uint32_t lastTick = tickCount();
@@ -176,6 +184,7 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
         }
     }
     watcher.join();
+    if (page != nullptr) page->stop();
     std::fprintf(stderr, "station: %s\n", board.summary().c_str());
     return stationEndStatus(engine.end());
 }
@@ -184,6 +193,8 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
 
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
                       std::atomic<bool>& hangUp) {
+    std::unique_ptr<StationServer> page;
+    if (const int status = openStationPage(options.http, page)) return status;
     // The image is read once: a file changed on disk meanwhile changes nothing.
     const CodeImage image = loadStationImage(options.imagePath);
     if (image.outcome != ImageOutcome::Loaded) {
@@ -213,5 +224,6 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
     if (!request.dbUrl.empty() && request.logPath.empty()) {
         std::fprintf(stderr, "records: %s\n", prepared.logPath.c_str());
     }
-    return runStation(options, prepared, image, request.serialLayout, interrupt, hangUp);
+    return runStation(options, prepared, image, request.serialLayout, interrupt, hangUp,
+                      page.get());
 }

@@ -28,5 +28,8 @@ bool readFileFacts(const std::wstring& path, FileFacts& facts);
 // Opens a file for binary reading, other readers and writers allowed. Null on failure.
 std::FILE* openImageFile(const std::wstring& path);
 
+// Creates (or empties) a file for binary writing. Null on failure.
+std::FILE* createOutputFile(const std::wstring& path);
+
 // Seeks to the end and returns the position there, the file's full size, or -1.
 std::int64_t seekToEnd(std::FILE* file);

@@ -29,6 +29,10 @@ std::FILE* openImageFile(const std::wstring& path) {
     return std::fopen(utf8FromWide(path).c_str(), "rb");
 }
 
+std::FILE* createOutputFile(const std::wstring& path) {
+    return std::fopen(utf8FromWide(path).c_str(), "wb");
+}
+
 std::int64_t seekToEnd(std::FILE* file) {
     if (fseeko(file, 0, SEEK_END) != 0) return -1;
     return static_cast<std::int64_t>(ftello(file));

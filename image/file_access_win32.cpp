@@ -22,6 +22,8 @@ bool readFileFacts(const std::wstring& path, FileFacts& facts) {
 
 std::FILE* openImageFile(const std::wstring& path) { return _wfopen(path.c_str(), L"rb"); }
 
+std::FILE* createOutputFile(const std::wstring& path) { return _wfopen(path.c_str(), L"wb"); }
+
 std::int64_t seekToEnd(std::FILE* file) {
     if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
     return _ftelli64(file);

@@ -10,6 +10,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb x11-utils imagemagick fonts-nanum
     python3-pytest python3-pip python3-venv
+    libboost-dev libjs-chart.js chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <map>
 
+#include "station/throughput.h"
+
 namespace {
 
 using Records = std::vector<const UnitRecord*>;
@@ -75,10 +77,7 @@ Summary summarize(const Records& records) {
         summary.lowestSerial = std::min(summary.lowestSerial.value_or(UINT64_MAX), *record->serial);
         summary.highestSerial = std::max(summary.highestSerial.value_or(0), *record->serial);
     }
-    if (!results.empty() && last - first >= 1000) {
-        const double hours = static_cast<double>(last - first) / 3600000;
-        summary.boardsPerHour = static_cast<double>(units.size()) / hours;
-    }
+    if (!results.empty()) summary.boardsPerHour = boardsPerHourOver(units.size(), last - first);
     summary.cycles = cycleSeconds(results);
     summary.reasons = failureReasons(results);
     return summary;
@@ -144,10 +143,7 @@ std::vector<InterruptedUnit> interruptedUnits(const Records& records) {
 
 }  // namespace
 
-std::optional<double> Summary::yieldPercent() const {
-    if (units() == 0) return std::nullopt;
-    return 100.0 * static_cast<double>(passed) / static_cast<double>(units());
-}
+std::optional<double> Summary::yieldPercent() const { return yieldPercentOf(passed, failed); }
 
 std::optional<double> Summary::medianCycle() const {
     if (cycles.empty()) return std::nullopt;
