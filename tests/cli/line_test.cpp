@@ -101,8 +101,10 @@ TEST_F(Line, TwoStationsShareAPoolAndTheReportOfTheDatabaseIsTheirLogs) {
 
     folder_.write("both.log", fileText(logOf("A")) + fileText(logOf("B")));
     const CliOutcome fromLogs = runCli({"report", "--json", folder_.pathOf("both.log")});
-    const CliOutcome fromDatabase = runCli({"report", "--json", "--db", cluster_.url()});
+    const CliOutcome fromDatabase =
+        runCli({"report", "--json", "--db", cluster_.url(), "--html", folder_.pathOf("line.html")});
     ASSERT_EQ(fromDatabase.status, 0) << fromDatabase.err;
+    EXPECT_NE(fileText(folder_.pathOf("line.html")).find("void_serials"), std::string::npos);
     Json logFigures = figures(fromLogs.out);
     Json databaseFigures = figures(fromDatabase.out);
     // Units in the order of their time; the logs put together list A's first.

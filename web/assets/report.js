@@ -112,7 +112,7 @@
       reasons, reasons.map(function (r) { return report.overall.failure_reasons[r]; }));
   }
 
-  document.getElementById("source").textContent = report.file + ": " + report.records + " records, " +
+  document.getElementById("source").textContent = (report.database || report.file) + ": " + report.records + " records, " +
     report.results + " results" + (report.skipped_lines.length ? ", " + report.skipped_lines.length + " lines skipped" : "");
   warnings();
   table("overall", ["", ""], [{ name: "overall", labels: ["overall", ""], summary: report.overall }]);
