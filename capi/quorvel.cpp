@@ -15,10 +15,10 @@
 #include <new>
 
 #include "capi/api_support.h"
-#include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
-#include "flashing/flash_job.h"
+#include "flashing/flash_request.h"
+#include "flashing/messages.h"
 #include "flashing/status.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
@@ -67,21 +67,15 @@ int giveText(const std::string& text, char* buffer, std::size_t size) {
 }
 
 // A usb: name that matches several adapters is a wrong argument (false, the
-// result filled). One that matches none is tried all the same, since a
-// fixture's board may simply be unplugged: its open fails as an absent
-// port's, and `unmatched` keeps what the listing said for the result.
+// result filled); `unmatched` keeps what the listing said of one that matches
+// none, for the result of its failed open.
 bool portNameUsable(const char* port, std::string& unmatched, quorvel_result* result) {
-    std::string error;
-    switch (portNameCheck(port, error)) {
-        case PortNameCheck::Usable:
-            return true;
-        case PortNameCheck::NoMatch:
-            unmatched = error;
-            return true;
-        case PortNameCheck::SeveralMatches:
-            wrongArgument(result, error);
-            return false;
+    const PortNameDecision decision = decidePortName(port);
+    if (decision.kind == PortNameDecision::Kind::Refuse) {
+        wrongArgument(result, decision.text);
+        return false;
     }
+    if (decision.kind == PortNameDecision::Kind::TryUnmatched) unmatched = decision.text;
     return true;
 }
 
@@ -90,6 +84,30 @@ quorvel_result withUnmatchedName(quorvel_result filled, const std::string& unmat
         copyText(unmatched + "; " + filled.detail, filled.detail, sizeof filled.detail);
     }
     return filled;
+}
+
+// The request the options make: OK, or the status of a refusal filled into `result`.
+int requestOf(const char* port, const quorvel_image* image, const quorvel_flash_options& options,
+              FlashRequest& request, quorvel_result* result) {
+    request.port = port;
+    request.firstBlock = image->image.first();
+    request.downloadFlags = image->image.downloadFlags;
+    request.pauses = options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
+    if (options.serial_format == QUORVEL_SERIAL_NONE) return QUORVEL_STATUS_OK;
+    SerialLayout layout;
+    std::string error;
+    if (!serialLayoutOf(options.serial_format, options.serial_width, options.serial_address, layout,
+                        error)) {
+        return wrongArgument(result, error);
+    }
+    request.serialLayout = layout;
+    request.serialNumber = options.serial_number;
+    const FlashRefusal refusal = checkFlashRequest(request);
+    if (refusal.status == ResultStatus::BadImage) {
+        return badImage(result, ImageOutcome::Incompatible, refusal.text);
+    }
+    if (refusal.status != ResultStatus::Ok) return wrongArgument(result, refusal.text);
+    return QUORVEL_STATUS_OK;
 }
 
 int flashImage(const char* port, const quorvel_image* image, const quorvel_flash_options* given,
@@ -111,44 +129,21 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
         return wrongArgument(result, "unknown pauses " + std::to_string(options.pauses));
     }
 
-    const CodeImage& code = image->image;
-    const ImageBlock* first = code.first();
-    std::vector<std::unique_ptr<ImageBlock>> stamped;
-    if (options.serial_format != QUORVEL_SERIAL_NONE) {
-        SerialLayout layout;
-        std::string error;
-        if (!serialLayoutOf(options.serial_format, options.serial_width, options.serial_address,
-                            layout, error)) {
-            return wrongArgument(result, error);
-        }
-        if (!serialFits(first, layout)) {
-            return badImage(result, ImageOutcome::Incompatible,
-                            "the serial number at " + hexAddress(layout.address) +
-                                " does not lie inside the image's data");
-        }
-        stamped = copyBlocks(first);
-        if (!stampSerial(stamped.front().get(), layout, options.serial_number, error)) {
-            return wrongArgument(result, error);
-        }
-        first = stamped.front().get();
-    }
+    FlashRequest request;
+    if (const int refused = requestOf(port, image, options, request, result)) return refused;
 
     std::atomic<bool> neverStopped{false};
-    const std::atomic<bool>* stop =
+    std::atomic<bool>* stop =
         options.cancel != nullptr ? &options.cancel->requested : &neverStopped;
+    const std::int64_t totalBytes = image->image.byteCount();
     if (stop->load()) {
-        FlashResult cancelled;
-        cancelled.outcome = PortOutcome::Stopped;
-        return deliver(flashResult(cancelled, code.byteCount()), result);
+        FlashRecord cancelled;
+        cancelled.result.outcome = PortOutcome::Stopped;
+        cancelled.status = outcomeStatus(PortOutcome::Stopped);
+        cancelled.detail = failureDetail(cancelled.result);
+        return deliver(flashResult(cancelled, totalBytes), result);
     }
     FlashEvents events;
-    PortFacts facts;
-    events.step = [&facts, port](FlashStep step) {
-        // The port is open at these steps: a usb: name has just been resolved.
-        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
-            facts = lookUpPort(port);
-        }
-    };
     if (options.progress != nullptr) {
         const quorvel_progress_fn progress = options.progress;
         void* const user = options.progress_user;
@@ -156,13 +151,8 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
             progress(user, sent, total);
         };
     }
-    const FlashPauses pauses =
-        options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
-    const FlashResult flashed = flashDevice(port, first, code.downloadFlags, events, stop, pauses);
-    if (!facts.known) facts = lookUpPort(port);
-    quorvel_result filled = withUnmatchedName(flashResult(flashed, code.byteCount()), unmatched);
-    describePortFacts(facts, filled);
-    return deliver(filled, result);
+    const FlashRecord flashed = flashPort(request, events, stop);
+    return deliver(withUnmatchedName(flashResult(flashed, totalBytes), unmatched), result);
 }
 
 }  // namespace
@@ -300,10 +290,8 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
         if (!portNameUsable(port, unmatched, result)) return QUORVEL_STATUS_ARGUMENTS;
         std::atomic<bool> neverStopped{false};
         const std::atomic<bool>* stop = cancel != nullptr ? &cancel->requested : &neverStopped;
-        quorvel_result filled =
-            withUnmatchedName(identifyResult(identifyDevice(port, stop)), unmatched);
-        describePortFacts(lookUpPort(port), filled);
-        return deliver(filled, result);
+        const quorvel_result filled = identifyResult(identifyDevice(port, stop), lookUpPort(port));
+        return deliver(withUnmatchedName(filled, unmatched), result);
     });
 }
 
