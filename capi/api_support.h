@@ -3,6 +3,7 @@
 // of the C++ code below from reaching a C caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -11,6 +12,10 @@
 #include "flashing/device_session.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
+
+struct quorvel_cancel {
+    std::atomic<bool> requested{false};
+};
 
 struct quorvel_image {
     CodeImage image;

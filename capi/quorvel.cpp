@@ -1,17 +1,13 @@
 // The C API: a thin layer over flashing/ and image/. Every entry point
 // catches what the C++ code below may throw, since no exception may cross
-// into a C caller.
+// into a C caller. Here: the version, texts, cancel tokens, the port
+// listing, identify and flash; images in image_api.cpp, sessions in
+// session_api.cpp, stations in station_api.cpp.
 #include "capi/quorvel.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cinttypes>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
 #include <new>
 
 #include "capi/api_support.h"
@@ -20,44 +16,9 @@
 #include "flashing/flash_request.h"
 #include "flashing/messages.h"
 #include "flashing/status.h"
-#include "image/code_image.h"
-#include "image/serial_stamp.h"
-#include "platform/system_text.h"
 #include "serial/port_listing.h"
-#include "station/image_digest.h"
-
-struct quorvel_cancel {
-    std::atomic<bool> requested{false};
-};
-
-// A session's calls in progress are counted, so that destroy can wait for them.
-struct quorvel_session {
-    std::string port;
-    quorvel_cancel cancel;
-    std::mutex mutex;
-    std::condition_variable idle;  // notified when `calls` drops to 0
-    int calls = 0;
-};
 
 namespace {
-
-// Counts a call on a session from its start to its return.
-class SessionCall {
-  public:
-    explicit SessionCall(quorvel_session& session) : session_(session) {
-        const std::lock_guard<std::mutex> lock(session_.mutex);
-        ++session_.calls;
-    }
-    ~SessionCall() {
-        const std::lock_guard<std::mutex> lock(session_.mutex);
-        if (--session_.calls == 0) session_.idle.notify_all();
-    }
-    SessionCall(const SessionCall&) = delete;
-    SessionCall& operator=(const SessionCall&) = delete;
-
-  private:
-    quorvel_session& session_;
-};
 
 // Writes `text` into the caller's buffer; ARGUMENTS when it had to be cut.
 int giveText(const std::string& text, char* buffer, std::size_t size) {
@@ -193,71 +154,6 @@ int quorvel_cancel_destroy(quorvel_cancel* token) {
     return QUORVEL_STATUS_OK;
 }
 
-int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* result) {
-    return guarded(result, [&] {
-        if (image != nullptr) *image = nullptr;
-        if (path == nullptr || image == nullptr)
-            return wrongArgument(result, "no path or no image");
-        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-        CodeImage loaded = loadCodeImage(widePath(path));
-        const quorvel_result filled = imageResult(loaded);
-        if (loaded.outcome != ImageOutcome::Loaded) return deliver(filled, result);
-        // The file's digest for a station's records, taken now: the file may change later.
-        std::string digest;
-        std::string error;
-        if (!fileSha256(path, digest, error)) {
-            return badImage(result, ImageOutcome::NotOpened, std::string(path) + ": " + error);
-        }
-        *image = new quorvel_image{std::move(loaded), path, digest};
-        return deliver(filled, result);
-    });
-}
-
-int quorvel_image_from_bytes(const void* data, size_t size, uint32_t address, quorvel_image** image,
-                             quorvel_result* result) {
-    return guarded(result, [&] {
-        if (image != nullptr) *image = nullptr;
-        if (image == nullptr || (data == nullptr && size > 0)) {
-            return wrongArgument(result, "no data or no image");
-        }
-        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-        if (size == 0) {
-            return badImage(result, ImageOutcome::NoBytes, imageOutcomeText(ImageOutcome::NoBytes));
-        }
-        const std::uint64_t end = std::uint64_t{address} + size;
-        if (address < kCodeWindowStart || end > kCodeWindowEnd) {
-            return badImage(result, ImageOutcome::Incompatible,
-                            "the bytes from " + hexAddress(address) + " to " + hexAddress(end - 1) +
-                                " do not lie inside the CODE area (" +
-                                hexAddress(kCodeWindowStart) + " to " +
-                                hexAddress(kCodeWindowEnd - 1) + ")");
-        }
-        auto block = std::make_unique<ImageBlock>();
-        block->targetAddress = address;
-        block->byteCount = static_cast<std::int32_t>(size);
-        block->data = std::make_unique<std::uint8_t[]>(size);
-        std::memcpy(block->data.get(), data, size);
-        auto made = std::make_unique<quorvel_image>();
-        made->image.outcome = ImageOutcome::Loaded;
-        made->image.blocks.push_back(std::move(block));
-        made->image.downloadFlags = kCodeAreaFlags;
-        const int status = deliver(imageResult(made->image), result);
-        *image = made.release();
-        return status;
-    });
-}
-
-int quorvel_image_bytes(const quorvel_image* image, int64_t* bytes) {
-    if (image == nullptr || bytes == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    *bytes = image->image.byteCount();
-    return QUORVEL_STATUS_OK;
-}
-
-int quorvel_image_destroy(quorvel_image* image) {
-    delete image;
-    return QUORVEL_STATUS_OK;
-}
-
 int quorvel_ports(quorvel_port* ports, size_t capacity, size_t* count) {
     if (count == nullptr || (capacity > 0 && ports == nullptr)) return QUORVEL_STATUS_ARGUMENTS;
     // The entries are an array of the struct this library knows: a caller
@@ -298,64 +194,6 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
 int quorvel_flash(const char* port, const quorvel_image* image,
                   const quorvel_flash_options* options, quorvel_result* result) {
     return guarded(result, [&] { return flashImage(port, image, options, result); });
-}
-
-int quorvel_session_create(const char* port, quorvel_session** session) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    *session = nullptr;
-    if (port == nullptr || *port == '\0') return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(nullptr, [&] {
-        auto created = std::make_unique<quorvel_session>();
-        created->port = port;
-        *session = created.release();
-        return QUORVEL_STATUS_OK;
-    });
-}
-
-int quorvel_session_identify(quorvel_session* session, quorvel_result* result) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(result, [&] {
-        const SessionCall call(*session);
-        return quorvel_identify(session->port.c_str(), &session->cancel, result);
-    });
-}
-
-int quorvel_session_flash(quorvel_session* session, const quorvel_image* image,
-                          const quorvel_flash_options* options, quorvel_result* result) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(result, [&] {
-        const SessionCall call(*session);
-        // Options of another size are refused by quorvel_flash as they are.
-        quorvel_flash_options watched{};
-        watched.size = sizeof watched;
-        if (options != nullptr && options->size == sizeof watched) watched = *options;
-        if (options != nullptr && options->size != sizeof watched) {
-            return quorvel_flash(session->port.c_str(), image, options, result);
-        }
-        if (watched.cancel == nullptr) watched.cancel = &session->cancel;
-        return quorvel_flash(session->port.c_str(), image, &watched, result);
-    });
-}
-
-int quorvel_session_cancel(quorvel_session* session) {
-    return session != nullptr ? quorvel_cancel_request(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
-}
-
-int quorvel_session_reset(quorvel_session* session) {
-    return session != nullptr ? quorvel_cancel_reset(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
-}
-
-int quorvel_session_destroy(quorvel_session* session) {
-    if (session == nullptr) return QUORVEL_STATUS_OK;
-    return guarded(nullptr, [&] {
-        quorvel_cancel_request(&session->cancel);
-        {
-            std::unique_lock<std::mutex> lock(session->mutex);
-            session->idle.wait(lock, [session] { return session->calls == 0; });
-        }
-        delete session;
-        return QUORVEL_STATUS_OK;
-    });
 }
 
 }  // extern "C"

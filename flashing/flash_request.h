@@ -57,8 +57,8 @@ struct FlashRefusal {
 
 struct FlashRecord {
     std::string port;
-    FlashRefusal refusal;  // the serial number given does not fit the image or its layout
-    PortFacts facts;       // looked up while the port was open, or after the job
+    FlashRefusal refusal;        // the serial number given does not fit the image or its layout
+    PortFacts facts;             // looked up while the port was open, or after the job
     std::string latencyWarning;  // "" or latencyWarning() of the adapter at the transfer
     std::string serialError;     // the number beforeTransfer gave could not be written
     FlashResult result;
@@ -71,7 +71,7 @@ struct FlashRecord {
 // The refusal flashPort would give, found without opening the port.
 FlashRefusal checkFlashRequest(const FlashRequest& request);
 
-// Runs the job on one port (flashDevice), unless the request is refused. `stop` is set when beforeTransfer
-// says no or its serial number cannot be written, which ends the job as stopped.
+// Runs the job on one port (flashDevice), unless the request is refused. `stop` is set when
+// beforeTransfer says no or its serial number cannot be written, which ends the job as stopped.
 FlashRecord flashPort(const FlashRequest& request, const FlashEvents& events,
                       std::atomic<bool>* stop);
