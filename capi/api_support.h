@@ -53,6 +53,8 @@ int guarded(quorvel_result* result, Body body) noexcept {
 std::string hexAddress(std::uint64_t address);
 
 // The serial number's layout from QUORVEL_SERIAL_* (not NONE), its width and
-// address; false with the reason when they are wrong.
+// address; false with the reason when they are wrong. serialFormatNumber is
+// the other way: the QUORVEL_SERIAL_* of a layout's format.
 bool serialLayoutOf(int format, int width, std::uint32_t address, SerialLayout& layout,
                     std::string& error);
+int serialFormatNumber(SerialFormat format);

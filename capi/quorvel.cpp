@@ -131,6 +131,18 @@ int quorvel_result_text(int status, int code, char* text, size_t size) {
     });
 }
 
+int quorvel_serial_format(const char* text, int* format, int* width) {
+    if (text == nullptr || format == nullptr || width == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(nullptr, [&] {
+        SerialLayout layout;
+        std::string error;
+        if (!parseSerialFormat(text, layout, error)) return QUORVEL_STATUS_ARGUMENTS;
+        *format = serialFormatNumber(layout.format);
+        *width = layout.asciiWidth;
+        return QUORVEL_STATUS_OK;
+    });
+}
+
 int quorvel_cancel_create(quorvel_cancel** token) {
     if (token == nullptr) return QUORVEL_STATUS_ARGUMENTS;
     *token = new (std::nothrow) quorvel_cancel;

@@ -18,22 +18,21 @@ import threading
 from dataclasses import dataclass
 from typing import Any, Dict, Iterator, Optional, Sequence, Union
 
-from . import (
+from ._errors import QuorvelError, _error
+from ._flash import _serial_fields
+from ._image import Image
+from ._native import (
+    _PAUSES,
     STATUS_ARGUMENTS,
     STATUS_OK,
-    Image,
     PathLike,
-    QuorvelError,
-    Serial,
     _CResult,
-    _error,
     _lib,
     _new_result,
-    _PAUSES,
     _port_bytes,
-    _serial_fields,
     _text,
 )
+from ._values import Serial
 
 _OUTCOME_BAD_ARGUMENTS = 10
 _OUTCOME_RECORDS = 12
