@@ -40,7 +40,7 @@ bool readyToTransfer(const FlashRequest& request, FlashRecord& record, ImageBloc
         request.latencyWarned(record.latencyWarning);
     }
     if (!request.beforeTransfer) return true;
-    const TransferGo start = request.beforeTransfer();
+    const TransferStart start = request.beforeTransfer();
     if (!start.go) return false;
     std::string error;
     if (start.serial && request.serialLayout && copy != nullptr &&

@@ -26,12 +26,11 @@ struct PortNameDecision {
 };
 PortNameDecision decidePortName(const std::string& port);
 
-// Asked once the board is in its boot loader, before any byte of the image:
-// go false ends the job as stopped; a serial number given is written into
-// the port's copy of the image then.
-struct TransferGo {
-    bool go = true;
-    std::optional<std::uint64_t> serial;
+// What the caller decides once the board is in its boot loader, before any
+// byte of the image.
+struct TransferStart {
+    bool go = false;                      // false: end the job as stopped
+    std::optional<std::uint64_t> serial;  // written into this port's copy of the image
 };
 
 struct FlashRequest {
@@ -43,7 +42,7 @@ struct FlashRequest {
     std::optional<SerialLayout> serialLayout;
     // The number, written before the port is opened; or none, and given by beforeTransfer.
     std::optional<std::uint64_t> serialNumber;
-    std::function<TransferGo()> beforeTransfer;
+    std::function<TransferStart()> beforeTransfer;
     // The adapter's latency timer is too high (FlashRecord::latencyWarning), said when
     // the transfer starts.
     std::function<void(const std::string& warning)> latencyWarned;

@@ -26,10 +26,7 @@ SlotFlash DeviceSlots::flash(std::size_t slot, const SlotFlashHooks& hooks,
     request.pauses = pauses_;
     // Each attempt writes its own copy: the serial number goes into it alone.
     request.serialLayout = serialLayout_;
-    request.beforeTransfer = [&hooks] {
-        const TransferStart start = hooks.beforeTransfer();
-        return TransferGo{start.go, start.serial};
-    };
+    request.beforeTransfer = hooks.beforeTransfer;
     FlashEvents events;
     events.progress = [&hooks](std::int32_t sent, std::int32_t total) {
         if (total > 0 && hooks.progress) {

@@ -312,7 +312,7 @@ TEST_F(FlashJobTest, AStopDuringTheSettlingPauseLeavesAWrittenDeviceDoneButSaysS
 // a number that does not fit stops the job before the first data packet.
 TEST_F(FlashJobTest, ASerialNumberThatCannotBeWrittenStopsTheJobBeforeAnyData) {
     FlashRequest request = numberedRequest();
-    request.beforeTransfer = [] { return TransferGo{true, 1000}; };
+    request.beforeTransfer = [] { return TransferStart{true, 1000}; };
     const FlashRecord record = flashPort(request, FlashEvents(), &stop);
 
     EXPECT_EQ(record.result.outcome, PortOutcome::Stopped);
@@ -322,7 +322,7 @@ TEST_F(FlashJobTest, ASerialNumberThatCannotBeWrittenStopsTheJobBeforeAnyData) {
 
     board = Board();
     stop = false;
-    request.beforeTransfer = [] { return TransferGo{false, {}}; };
+    request.beforeTransfer = [] { return TransferStart{false, {}}; };
     EXPECT_EQ(flashPort(request, FlashEvents(), &stop).result.outcome, PortOutcome::Stopped);
     EXPECT_EQ(board.requests, (Requests{"version"}));
 }
