@@ -50,6 +50,41 @@ FlashRecord flashOnePort(const std::string& port, std::size_t index, const CodeI
     return record;
 }
 
+// Every port at once, one thread each, under one progress board.
+std::vector<FlashRecord> flashAllPorts(const FlashOptions& options, const CodeImage& image,
+                                       std::atomic<bool>& stop) {
+    const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
+    ProgressBoard board(options.ports,
+                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
+                        stderr);
+    std::vector<FlashRecord> records(options.ports.size());
+    {
+        std::vector<std::thread> workers;
+        for (std::size_t i = 0; i < options.ports.size(); ++i) {
+            workers.emplace_back(
+                [&, i] { records[i] = flashOnePort(options.ports[i], i, image, board, stop); });
+        }
+        for (std::thread& worker : workers) worker.join();
+    }
+    return records;
+}
+
+// The records on standard output: one JSON document, or a line per port.
+void printRecords(const FlashOptions& options, const CodeImage& image,
+                  const std::vector<FlashRecord>& records) {
+    if (options.json) {
+        Json ports = Json::array();
+        for (const FlashRecord& record : records) ports.push_back(flashRecordJson(record));
+        const Json document = {{"image", describeImage(options.imagePath, image)},
+                               {"ports", ports}};
+        printJson(document, 2);
+    } else {
+        for (const FlashRecord& record : records) {
+            std::printf("%s\n", resultLine(record.port, record.result).c_str());
+        }
+    }
+}
+
 }  // namespace
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
@@ -73,20 +108,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         return kExitInterrupted;
     }
 
-    const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
-    ProgressBoard board(options.ports,
-                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
-                        stderr);
-    std::vector<FlashRecord> records(options.ports.size());
-    {
-        std::vector<std::thread> workers;
-        for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            workers.emplace_back(
-                [&, i] { records[i] = flashOnePort(options.ports[i], i, image, board, stop); });
-        }
-        for (std::thread& worker : workers) worker.join();
-    }
-
+    const std::vector<FlashRecord> records = flashAllPorts(options, image, stop);
     int status = kExitSuccess;
     std::vector<std::string> unfinished;
     for (const FlashRecord& record : records) {
@@ -94,17 +116,7 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         if (record.result.outcome == PortOutcome::Stopped) unfinished.push_back(record.port);
     }
 
-    if (options.json) {
-        Json ports = Json::array();
-        for (const FlashRecord& record : records) ports.push_back(flashRecordJson(record));
-        const Json document = {{"image", describeImage(options.imagePath, image)},
-                               {"ports", ports}};
-        printJson(document, 2);
-    } else {
-        for (const FlashRecord& record : records) {
-            std::printf("%s\n", resultLine(record.port, record.result).c_str());
-        }
-    }
+    printRecords(options, image, records);
     std::fflush(stdout);
 
     if (stop.load()) {
