@@ -64,10 +64,22 @@ bool serialLayoutOf(int format, int width, std::uint32_t address, SerialLayout& 
         case QUORVEL_SERIAL_ASCII:
             layout.format = SerialFormat::Ascii;
             layout.asciiWidth = width;
-            if (width >= 1 && width <= 20) return true;
+            if (width >= 1 && width <= kMostSerialDigits) return true;
             error = "serial_width must be 1 to 20 digits";
             return false;
     }
     error = "unknown serial_format " + std::to_string(format);
     return false;
+}
+
+int serialFormatNumber(SerialFormat format) {
+    switch (format) {
+        case SerialFormat::U32Le:
+            return QUORVEL_SERIAL_U32LE;
+        case SerialFormat::U32Be:
+            return QUORVEL_SERIAL_U32BE;
+        case SerialFormat::Ascii:
+            return QUORVEL_SERIAL_ASCII;
+    }
+    return QUORVEL_SERIAL_NONE;
 }

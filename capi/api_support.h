@@ -3,6 +3,7 @@
 // of the C++ code below from reaching a C caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -11,6 +12,10 @@
 #include "flashing/device_session.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
+
+struct quorvel_cancel {
+    std::atomic<bool> requested{false};
+};
 
 struct quorvel_image {
     CodeImage image;
@@ -48,6 +53,8 @@ int guarded(quorvel_result* result, Body body) noexcept {
 std::string hexAddress(std::uint64_t address);
 
 // The serial number's layout from QUORVEL_SERIAL_* (not NONE), its width and
-// address; false with the reason when they are wrong.
+// address; false with the reason when they are wrong. serialFormatNumber is
+// the other way: the QUORVEL_SERIAL_* of a layout's format.
 bool serialLayoutOf(int format, int width, std::uint32_t address, SerialLayout& layout,
                     std::string& error);
+int serialFormatNumber(SerialFormat format);

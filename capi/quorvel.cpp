@@ -1,63 +1,24 @@
 // The C API: a thin layer over flashing/ and image/. Every entry point
 // catches what the C++ code below may throw, since no exception may cross
-// into a C caller.
+// into a C caller. Here: the version, texts, cancel tokens, the port
+// listing, identify and flash; images in image_api.cpp, sessions in
+// session_api.cpp, stations in station_api.cpp.
 #include "capi/quorvel.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cinttypes>
-#include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
 #include <new>
 
 #include "capi/api_support.h"
-#include "capi/port_facts.h"
 #include "capi/result_text.h"
 #include "capi/result_values.h"
-#include "flashing/flash_job.h"
+#include "flashing/flash_request.h"
+#include "flashing/messages.h"
 #include "flashing/status.h"
-#include "image/code_image.h"
-#include "image/serial_stamp.h"
-#include "platform/system_text.h"
 #include "serial/port_listing.h"
-#include "station/image_digest.h"
-
-struct quorvel_cancel {
-    std::atomic<bool> requested{false};
-};
-
-// A session's calls in progress are counted, so that destroy can wait for them.
-struct quorvel_session {
-    std::string port;
-    quorvel_cancel cancel;
-    std::mutex mutex;
-    std::condition_variable idle;  // notified when `calls` drops to 0
-    int calls = 0;
-};
 
 namespace {
-
-// Counts a call on a session from its start to its return.
-class SessionCall {
-  public:
-    explicit SessionCall(quorvel_session& session) : session_(session) {
-        const std::lock_guard<std::mutex> lock(session_.mutex);
-        ++session_.calls;
-    }
-    ~SessionCall() {
-        const std::lock_guard<std::mutex> lock(session_.mutex);
-        if (--session_.calls == 0) session_.idle.notify_all();
-    }
-    SessionCall(const SessionCall&) = delete;
-    SessionCall& operator=(const SessionCall&) = delete;
-
-  private:
-    quorvel_session& session_;
-};
 
 // Writes `text` into the caller's buffer; ARGUMENTS when it had to be cut.
 int giveText(const std::string& text, char* buffer, std::size_t size) {
@@ -67,21 +28,15 @@ int giveText(const std::string& text, char* buffer, std::size_t size) {
 }
 
 // A usb: name that matches several adapters is a wrong argument (false, the
-// result filled). One that matches none is tried all the same, since a
-// fixture's board may simply be unplugged: its open fails as an absent
-// port's, and `unmatched` keeps what the listing said for the result.
+// result filled); `unmatched` keeps what the listing said of one that matches
+// none, for the result of its failed open.
 bool portNameUsable(const char* port, std::string& unmatched, quorvel_result* result) {
-    std::string error;
-    switch (portNameCheck(port, error)) {
-        case PortNameCheck::Usable:
-            return true;
-        case PortNameCheck::NoMatch:
-            unmatched = error;
-            return true;
-        case PortNameCheck::SeveralMatches:
-            wrongArgument(result, error);
-            return false;
+    const PortNameDecision decision = decidePortName(port);
+    if (decision.kind == PortNameDecision::Kind::Refuse) {
+        wrongArgument(result, decision.text);
+        return false;
     }
+    if (decision.kind == PortNameDecision::Kind::TryUnmatched) unmatched = decision.text;
     return true;
 }
 
@@ -90,6 +45,30 @@ quorvel_result withUnmatchedName(quorvel_result filled, const std::string& unmat
         copyText(unmatched + "; " + filled.detail, filled.detail, sizeof filled.detail);
     }
     return filled;
+}
+
+// The request the options make: OK, or the status of a refusal filled into `result`.
+int requestOf(const char* port, const quorvel_image* image, const quorvel_flash_options& options,
+              FlashRequest& request, quorvel_result* result) {
+    request.port = port;
+    request.firstBlock = image->image.first();
+    request.downloadFlags = image->image.downloadFlags;
+    request.pauses = options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
+    if (options.serial_format == QUORVEL_SERIAL_NONE) return QUORVEL_STATUS_OK;
+    SerialLayout layout;
+    std::string error;
+    if (!serialLayoutOf(options.serial_format, options.serial_width, options.serial_address, layout,
+                        error)) {
+        return wrongArgument(result, error);
+    }
+    request.serialLayout = layout;
+    request.serialNumber = options.serial_number;
+    const FlashRefusal refusal = checkFlashRequest(request);
+    if (refusal.status == ResultStatus::BadImage) {
+        return badImage(result, ImageOutcome::Incompatible, refusal.text);
+    }
+    if (refusal.status != ResultStatus::Ok) return wrongArgument(result, refusal.text);
+    return QUORVEL_STATUS_OK;
 }
 
 int flashImage(const char* port, const quorvel_image* image, const quorvel_flash_options* given,
@@ -111,44 +90,21 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
         return wrongArgument(result, "unknown pauses " + std::to_string(options.pauses));
     }
 
-    const CodeImage& code = image->image;
-    const ImageBlock* first = code.first();
-    std::vector<std::unique_ptr<ImageBlock>> stamped;
-    if (options.serial_format != QUORVEL_SERIAL_NONE) {
-        SerialLayout layout;
-        std::string error;
-        if (!serialLayoutOf(options.serial_format, options.serial_width, options.serial_address,
-                            layout, error)) {
-            return wrongArgument(result, error);
-        }
-        if (!serialFits(first, layout)) {
-            return badImage(result, ImageOutcome::Incompatible,
-                            "the serial number at " + hexAddress(layout.address) +
-                                " does not lie inside the image's data");
-        }
-        stamped = copyBlocks(first);
-        if (!stampSerial(stamped.front().get(), layout, options.serial_number, error)) {
-            return wrongArgument(result, error);
-        }
-        first = stamped.front().get();
-    }
+    FlashRequest request;
+    if (const int refused = requestOf(port, image, options, request, result)) return refused;
 
     std::atomic<bool> neverStopped{false};
-    const std::atomic<bool>* stop =
+    std::atomic<bool>* stop =
         options.cancel != nullptr ? &options.cancel->requested : &neverStopped;
+    const std::int64_t totalBytes = image->image.byteCount();
     if (stop->load()) {
-        FlashResult cancelled;
-        cancelled.outcome = PortOutcome::Stopped;
-        return deliver(flashResult(cancelled, code.byteCount()), result);
+        FlashRecord cancelled;
+        cancelled.result.outcome = PortOutcome::Stopped;
+        cancelled.status = outcomeStatus(PortOutcome::Stopped);
+        cancelled.detail = failureDetail(cancelled.result);
+        return deliver(flashResult(cancelled, totalBytes), result);
     }
     FlashEvents events;
-    PortFacts facts;
-    events.step = [&facts, port](FlashStep step) {
-        // The port is open at these steps: a usb: name has just been resolved.
-        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
-            facts = lookUpPort(port);
-        }
-    };
     if (options.progress != nullptr) {
         const quorvel_progress_fn progress = options.progress;
         void* const user = options.progress_user;
@@ -156,13 +112,8 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
             progress(user, sent, total);
         };
     }
-    const FlashPauses pauses =
-        options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
-    const FlashResult flashed = flashDevice(port, first, code.downloadFlags, events, stop, pauses);
-    if (!facts.known) facts = lookUpPort(port);
-    quorvel_result filled = withUnmatchedName(flashResult(flashed, code.byteCount()), unmatched);
-    describePortFacts(facts, filled);
-    return deliver(filled, result);
+    const FlashRecord flashed = flashPort(request, events, stop);
+    return deliver(withUnmatchedName(flashResult(flashed, totalBytes), unmatched), result);
 }
 
 }  // namespace
@@ -177,6 +128,18 @@ int quorvel_result_text(int status, int code, char* text, size_t size) {
     return guarded(nullptr, [&] {
         const int given = giveText(resultText(status, code), text, size);
         return statusFromNumber(status) ? given : QUORVEL_STATUS_ARGUMENTS;
+    });
+}
+
+int quorvel_serial_format(const char* text, int* format, int* width) {
+    if (text == nullptr || format == nullptr || width == nullptr) return QUORVEL_STATUS_ARGUMENTS;
+    return guarded(nullptr, [&] {
+        SerialLayout layout;
+        std::string error;
+        if (!parseSerialFormat(text, layout, error)) return QUORVEL_STATUS_ARGUMENTS;
+        *format = serialFormatNumber(layout.format);
+        *width = layout.asciiWidth;
+        return QUORVEL_STATUS_OK;
     });
 }
 
@@ -200,71 +163,6 @@ int quorvel_cancel_reset(quorvel_cancel* token) {
 
 int quorvel_cancel_destroy(quorvel_cancel* token) {
     delete token;
-    return QUORVEL_STATUS_OK;
-}
-
-int quorvel_image_load(const char* path, quorvel_image** image, quorvel_result* result) {
-    return guarded(result, [&] {
-        if (image != nullptr) *image = nullptr;
-        if (path == nullptr || image == nullptr)
-            return wrongArgument(result, "no path or no image");
-        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-        CodeImage loaded = loadCodeImage(widePath(path));
-        const quorvel_result filled = imageResult(loaded);
-        if (loaded.outcome != ImageOutcome::Loaded) return deliver(filled, result);
-        // The file's digest for a station's records, taken now: the file may change later.
-        std::string digest;
-        std::string error;
-        if (!fileSha256(path, digest, error)) {
-            return badImage(result, ImageOutcome::NotOpened, std::string(path) + ": " + error);
-        }
-        *image = new quorvel_image{std::move(loaded), path, digest};
-        return deliver(filled, result);
-    });
-}
-
-int quorvel_image_from_bytes(const void* data, size_t size, uint32_t address, quorvel_image** image,
-                             quorvel_result* result) {
-    return guarded(result, [&] {
-        if (image != nullptr) *image = nullptr;
-        if (image == nullptr || (data == nullptr && size > 0)) {
-            return wrongArgument(result, "no data or no image");
-        }
-        if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-        if (size == 0) {
-            return badImage(result, ImageOutcome::NoBytes, imageOutcomeText(ImageOutcome::NoBytes));
-        }
-        const std::uint64_t end = std::uint64_t{address} + size;
-        if (address < kCodeWindowStart || end > kCodeWindowEnd) {
-            return badImage(result, ImageOutcome::Incompatible,
-                            "the bytes from " + hexAddress(address) + " to " + hexAddress(end - 1) +
-                                " do not lie inside the CODE area (" +
-                                hexAddress(kCodeWindowStart) + " to " +
-                                hexAddress(kCodeWindowEnd - 1) + ")");
-        }
-        auto block = std::make_unique<ImageBlock>();
-        block->targetAddress = address;
-        block->byteCount = static_cast<std::int32_t>(size);
-        block->data = std::make_unique<std::uint8_t[]>(size);
-        std::memcpy(block->data.get(), data, size);
-        auto made = std::make_unique<quorvel_image>();
-        made->image.outcome = ImageOutcome::Loaded;
-        made->image.blocks.push_back(std::move(block));
-        made->image.downloadFlags = kCodeAreaFlags;
-        const int status = deliver(imageResult(made->image), result);
-        *image = made.release();
-        return status;
-    });
-}
-
-int quorvel_image_bytes(const quorvel_image* image, int64_t* bytes) {
-    if (image == nullptr || bytes == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    *bytes = image->image.byteCount();
-    return QUORVEL_STATUS_OK;
-}
-
-int quorvel_image_destroy(quorvel_image* image) {
-    delete image;
     return QUORVEL_STATUS_OK;
 }
 
@@ -300,74 +198,14 @@ int quorvel_identify(const char* port, quorvel_cancel* cancel, quorvel_result* r
         if (!portNameUsable(port, unmatched, result)) return QUORVEL_STATUS_ARGUMENTS;
         std::atomic<bool> neverStopped{false};
         const std::atomic<bool>* stop = cancel != nullptr ? &cancel->requested : &neverStopped;
-        quorvel_result filled =
-            withUnmatchedName(identifyResult(identifyDevice(port, stop)), unmatched);
-        describePortFacts(lookUpPort(port), filled);
-        return deliver(filled, result);
+        const quorvel_result filled = identifyResult(identifyDevice(port, stop), lookUpPort(port));
+        return deliver(withUnmatchedName(filled, unmatched), result);
     });
 }
 
 int quorvel_flash(const char* port, const quorvel_image* image,
                   const quorvel_flash_options* options, quorvel_result* result) {
     return guarded(result, [&] { return flashImage(port, image, options, result); });
-}
-
-int quorvel_session_create(const char* port, quorvel_session** session) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    *session = nullptr;
-    if (port == nullptr || *port == '\0') return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(nullptr, [&] {
-        auto created = std::make_unique<quorvel_session>();
-        created->port = port;
-        *session = created.release();
-        return QUORVEL_STATUS_OK;
-    });
-}
-
-int quorvel_session_identify(quorvel_session* session, quorvel_result* result) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(result, [&] {
-        const SessionCall call(*session);
-        return quorvel_identify(session->port.c_str(), &session->cancel, result);
-    });
-}
-
-int quorvel_session_flash(quorvel_session* session, const quorvel_image* image,
-                          const quorvel_flash_options* options, quorvel_result* result) {
-    if (session == nullptr) return QUORVEL_STATUS_ARGUMENTS;
-    return guarded(result, [&] {
-        const SessionCall call(*session);
-        // Options of another size are refused by quorvel_flash as they are.
-        quorvel_flash_options watched{};
-        watched.size = sizeof watched;
-        if (options != nullptr && options->size == sizeof watched) watched = *options;
-        if (options != nullptr && options->size != sizeof watched) {
-            return quorvel_flash(session->port.c_str(), image, options, result);
-        }
-        if (watched.cancel == nullptr) watched.cancel = &session->cancel;
-        return quorvel_flash(session->port.c_str(), image, &watched, result);
-    });
-}
-
-int quorvel_session_cancel(quorvel_session* session) {
-    return session != nullptr ? quorvel_cancel_request(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
-}
-
-int quorvel_session_reset(quorvel_session* session) {
-    return session != nullptr ? quorvel_cancel_reset(&session->cancel) : QUORVEL_STATUS_ARGUMENTS;
-}
-
-int quorvel_session_destroy(quorvel_session* session) {
-    if (session == nullptr) return QUORVEL_STATUS_OK;
-    return guarded(nullptr, [&] {
-        quorvel_cancel_request(&session->cancel);
-        {
-            std::unique_lock<std::mutex> lock(session->mutex);
-            session->idle.wait(lock, [session] { return session->calls == 0; });
-        }
-        delete session;
-        return QUORVEL_STATUS_OK;
-    });
 }
 
 }  // extern "C"

@@ -191,6 +191,12 @@ typedef void (*quorvel_progress_fn)(void* user, int64_t sent_bytes, int64_t tota
 #define QUORVEL_SERIAL_U32BE 2 /* a 32-bit big-endian word */
 #define QUORVEL_SERIAL_ASCII 3 /* serial_width decimal digits, zero-padded */
 
+/* A serial number's format as quorvel-cli's --serial-format reads it,
+ * "u32le", "u32be" or "ascii:W" (W from 1 to 20): its QUORVEL_SERIAL_* in
+ * *format and its width in *width (0 but for ascii). QUORVEL_STATUS_ARGUMENTS
+ * for any other text. */
+QUORVEL_API int quorvel_serial_format(const char* text, int* format, int* width);
+
 /* The pauses of a job: the device's own (3 s after the boot switch, 7 s
  * after the transfer), or short ones for the simulator, which restarts and
  * stores at once. Never use the short ones with a real device. */

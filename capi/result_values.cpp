@@ -65,6 +65,13 @@ quorvel_result emptyResult() {
     return result;
 }
 
+// Writes the facts into the result's device, usb_id and serial_number.
+void describePortFacts(const PortFacts& facts, quorvel_result& result) {
+    copyText(facts.device, result.device, sizeof result.device);
+    copyText(facts.adapter.usbId, result.usb_id, sizeof result.usb_id);
+    copyText(facts.adapter.serialNumber, result.serial_number, sizeof result.serial_number);
+}
+
 }  // namespace
 
 quorvel_result refusedResult(int status, int outcome, const std::string& message,
@@ -88,24 +95,26 @@ quorvel_result imageResult(const CodeImage& image) {
                          imageOutcomeText(image.outcome), image.message);
 }
 
-quorvel_result flashResult(const FlashResult& flashed, std::int64_t totalBytes) {
+quorvel_result flashResult(const FlashRecord& record, std::int64_t totalBytes) {
+    const FlashResult& flashed = record.result;
     quorvel_result result = emptyResult();
     result.ok = flashed.outcome == PortOutcome::Done ? 1 : 0;
-    result.status = statusNumber(outcomeStatus(flashed.outcome));
+    result.status = statusNumber(record.status);
     result.outcome = outcomeNumber(flashed.outcome);
     result.code = flashed.code();
     result.os_error = flashed.osError;
     copyText(flashed.message, result.message, sizeof result.message);
-    copyText(failureDetail(flashed), result.detail, sizeof result.detail);
+    copyText(record.detail, result.detail, sizeof result.detail);
     copyText(describeDevice(flashed.before), result.device_before, sizeof result.device_before);
     copyText(describeDevice(flashed.after), result.device_after, sizeof result.device_after);
     result.bytes = flashed.sentBytes;
     result.seconds = flashed.transferSeconds;
     result.total_bytes = totalBytes;
+    describePortFacts(record.facts, result);
     return result;
 }
 
-quorvel_result identifyResult(const IdentifyResult& identified) {
+quorvel_result identifyResult(const IdentifyResult& identified, const PortFacts& facts) {
     quorvel_result result = emptyResult();
     result.ok = identified.outcome == PortOutcome::Done ? 1 : 0;
     result.status = statusNumber(outcomeStatus(identified.outcome));
@@ -116,5 +125,6 @@ quorvel_result identifyResult(const IdentifyResult& identified) {
     const std::string device = describeDevice(identified.identity);
     copyText(device, result.device_before, sizeof result.device_before);
     copyText(device, result.device_after, sizeof result.device_after);
+    describePortFacts(facts, result);
     return result;
 }

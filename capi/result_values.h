@@ -5,7 +5,7 @@
 #include <string>
 
 #include "capi/quorvel.h"
-#include "flashing/flash_job.h"
+#include "flashing/flash_request.h"
 #include "image/code_image.h"
 
 int outcomeNumber(PortOutcome outcome);
@@ -18,5 +18,6 @@ void copyText(const std::string& text, char* buffer, std::size_t size);
 quorvel_result refusedResult(int status, int outcome, const std::string& message,
                              const std::string& detail);
 quorvel_result imageResult(const CodeImage& image);
-quorvel_result flashResult(const FlashResult& flashed, std::int64_t totalBytes);
-quorvel_result identifyResult(const IdentifyResult& identified);
+quorvel_result flashResult(const FlashRecord& flashed, std::int64_t totalBytes);
+// What answered, and the facts of the port asked.
+quorvel_result identifyResult(const IdentifyResult& identified, const PortFacts& facts);

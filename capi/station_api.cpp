@@ -14,6 +14,7 @@
 #include "capi/result_text.h"
 #include "capi/result_values.h"
 #include "capi/station_event_values.h"
+#include "flashing/flash_request.h"
 #include "platform/platform.h"
 #include "serial/port_listing.h"
 #include "serial/serial_port.h"
@@ -60,8 +61,8 @@ std::string portsProblem(const quorvel_station_options& options, std::vector<std
         const std::string port = textOf(options.ports[i]);
         if (port.empty()) return "an empty port name";
         if (port.size() > kLongestName) return "a port name longer than 255 bytes";
-        std::string error;
-        if (portNameCheck(port, error) == PortNameCheck::SeveralMatches) return error;
+        const PortNameDecision decision = decidePortName(port);
+        if (decision.kind == PortNameDecision::Kind::Refuse) return decision.text;
         ports.push_back(port);
     }
     return repeatedPortProblem(ports);

@@ -9,10 +9,9 @@
 #include "cli/port_result.h"
 #include "cli/progress_board.h"
 #include "cli/system.h"
-#include "flashing/flash_job.h"
+#include "flashing/flash_request.h"
 #include "flashing/messages.h"
 #include "image/code_image.h"
-#include "serial/port_listing.h"
 
 namespace {
 
@@ -22,20 +21,18 @@ std::string joinPorts(const std::vector<std::string>& ports) {
     return joined;
 }
 
-FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
-                         ProgressBoard& board, PortFacts& facts, const std::atomic<bool>& stop) {
+FlashRecord flashOnePort(const std::string& port, std::size_t index, const CodeImage& image,
+                         ProgressBoard& board, std::atomic<bool>& stop) {
+    FlashRequest request;
+    request.port = port;
+    request.firstBlock = image.first();
+    request.downloadFlags = image.downloadFlags;
+    request.latencyWarned = [&board, index](const std::string& warning) {
+        board.note(index, warning);
+    };
     FlashEvents events;
-    events.step = [&board, &facts, &port, index](FlashStep step) {
-        // The port is open at these steps: a usb: name has just been resolved,
-        // and Linux's low-latency mode is on, which the adapter's timer shows.
-        if (step == FlashStep::Detecting || step == FlashStep::Transferring) {
-            facts = lookUpPort(port);
-        }
-        if (step == FlashStep::Transferring) {
-            const std::string warning = latencyWarning(facts.adapter);
-            if (!warning.empty()) board.note(index, warning);
-            board.transferStarted(index);
-        }
+    events.step = [&board, index](FlashStep step) {
+        if (step == FlashStep::Transferring) board.transferStarted(index);
         board.state(index, stepText(step));
     };
     events.log = [&board, index](const std::string& line) { board.note(index, singleLine(line)); };
@@ -45,11 +42,47 @@ FlashResult flashOnePort(const std::string& port, std::size_t index, const CodeI
     events.progress = [&board, index](std::int32_t sent, std::int32_t total) {
         board.progress(index, sent, total);
     };
-    FlashResult result = flashDevice(port, image.first(), image.downloadFlags, events, &stop);
-    board.state(index, result.outcome == PortOutcome::Done      ? "done"
-                       : result.outcome == PortOutcome::Stopped ? "interrupted"
-                                                                : "failed");
-    return result;
+    FlashRecord record = flashPort(request, events, &stop);
+    const PortOutcome outcome = record.result.outcome;
+    board.state(index, outcome == PortOutcome::Done      ? "done"
+                       : outcome == PortOutcome::Stopped ? "interrupted"
+                                                         : "failed");
+    return record;
+}
+
+// Every port at once, one thread each, under one progress board.
+std::vector<FlashRecord> flashAllPorts(const FlashOptions& options, const CodeImage& image,
+                                       std::atomic<bool>& stop) {
+    const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
+    ProgressBoard board(options.ports,
+                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
+                        stderr);
+    std::vector<FlashRecord> records(options.ports.size());
+    {
+        std::vector<std::thread> workers;
+        for (std::size_t i = 0; i < options.ports.size(); ++i) {
+            workers.emplace_back(
+                [&, i] { records[i] = flashOnePort(options.ports[i], i, image, board, stop); });
+        }
+        for (std::thread& worker : workers) worker.join();
+    }
+    return records;
+}
+
+// The records on standard output: one JSON document, or a line per port.
+void printRecords(const FlashOptions& options, const CodeImage& image,
+                  const std::vector<FlashRecord>& records) {
+    if (options.json) {
+        Json ports = Json::array();
+        for (const FlashRecord& record : records) ports.push_back(flashRecordJson(record));
+        const Json document = {{"image", describeImage(options.imagePath, image)},
+                               {"ports", ports}};
+        printJson(document, 2);
+    } else {
+        for (const FlashRecord& record : records) {
+            std::printf("%s\n", resultLine(record.port, record.result).c_str());
+        }
+    }
 }
 
 }  // namespace
@@ -75,44 +108,15 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         return kExitInterrupted;
     }
 
-    const bool inPlace = !options.plainProgress && errorStreamIsTerminal();
-    ProgressBoard board(options.ports,
-                        inPlace ? ProgressBoard::Style::InPlace : ProgressBoard::Style::Plain,
-                        stderr);
-    std::vector<FlashResult> results(options.ports.size());
-    std::vector<PortFacts> facts(options.ports.size());
-    {
-        std::vector<std::thread> workers;
-        for (std::size_t i = 0; i < options.ports.size(); ++i) {
-            workers.emplace_back([&, i] {
-                results[i] = flashOnePort(options.ports[i], i, image, board, facts[i], stop);
-            });
-        }
-        for (std::thread& worker : workers) worker.join();
-    }
-
+    const std::vector<FlashRecord> records = flashAllPorts(options, image, stop);
     int status = kExitSuccess;
     std::vector<std::string> unfinished;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const int portStatus = statusNumber(outcomeStatus(results[i].outcome));
-        if (status == kExitSuccess) status = portStatus;
-        if (results[i].outcome == PortOutcome::Stopped) unfinished.push_back(options.ports[i]);
+    for (const FlashRecord& record : records) {
+        if (status == kExitSuccess) status = statusNumber(record.status);
+        if (record.result.outcome == PortOutcome::Stopped) unfinished.push_back(record.port);
     }
 
-    if (options.json) {
-        Json ports = Json::array();
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            if (!facts[i].known) facts[i] = lookUpPort(options.ports[i]);
-            ports.push_back(flashRecordJson(options.ports[i], facts[i], results[i]));
-        }
-        const Json document = {{"image", describeImage(options.imagePath, image)},
-                               {"ports", ports}};
-        printJson(document, 2);
-    } else {
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            std::printf("%s\n", resultLine(options.ports[i], results[i]).c_str());
-        }
-    }
+    printRecords(options, image, records);
     std::fflush(stdout);
 
     if (stop.load()) {

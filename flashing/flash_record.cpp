@@ -6,9 +6,11 @@ double bytesPerSecond(const FlashResult& result) {
     return result.transferSeconds > 0 ? result.sentBytes / result.transferSeconds : 0;
 }
 
-nlohmann::ordered_json flashRecordJson(const std::string& port, const PortFacts& facts,
-                                       const FlashResult& result) {
+nlohmann::ordered_json flashRecordJson(const FlashRecord& record) {
     using Json = nlohmann::ordered_json;
+    const std::string& port = record.port;
+    const PortFacts& facts = record.facts;
+    const FlashResult& result = record.result;
     Json described = {{"port", port},
                       {"device", facts.device.empty() ? Json() : Json(facts.device)}};
     if (isUsbPortName(port)) {
@@ -23,9 +25,9 @@ nlohmann::ordered_json flashRecordJson(const std::string& port, const PortFacts&
                           {"device_after", describeDevice(result.after)},
                           {"bytes", result.sentBytes},
                           {"seconds", result.transferSeconds},
-                          {"bytes_per_second", bytesPerSecond(result)},
-                          {"status", statusNumber(outcomeStatus(result.outcome))},
-                          {"detail", failureDetail(result)}};
+                          {"bytes_per_second", record.bytesPerSecond},
+                          {"status", statusNumber(record.status)},
+                          {"detail", record.detail}};
     described.update(outcome);
     return described;
 }

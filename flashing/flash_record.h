@@ -5,14 +5,12 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "flashing/flash_job.h"
-#include "serial/port_listing.h"
+#include "flashing/flash_request.h"
 
 // port, device (and usb_id, serial_number for a usb: name), ok, code,
 // os_error, message, device_before, device_after, bytes, seconds,
 // bytes_per_second, status, detail.
-nlohmann::ordered_json flashRecordJson(const std::string& port, const PortFacts& facts,
-                                       const FlashResult& result);
+nlohmann::ordered_json flashRecordJson(const FlashRecord& record);
 
 // Bytes per second of the transfer; 0 when it did not run.
 double bytesPerSecond(const FlashResult& result);

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int kMaxAsciiWidth = 20;  // the digits of the largest 64-bit number
-
 std::string hexAddress(std::uint32_t address) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(address));
@@ -44,7 +42,7 @@ bool parseSerialFormat(const std::string& text, SerialLayout& layout, std::strin
     if (!digits.empty() && digits.size() <= 2 &&
         std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         const int width = std::stoi(digits);
-        if (width >= 1 && width <= kMaxAsciiWidth) {
+        if (width >= 1 && width <= kMostSerialDigits) {
             layout.format = SerialFormat::Ascii;
             layout.asciiWidth = width;
             return true;
@@ -80,7 +78,7 @@ bool stampSerial(ImageBlock* first, const SerialLayout& layout, std::uint64_t nu
     std::string bytes;
     if (layout.format == SerialFormat::Ascii) {
         bytes = std::to_string(number);
-        if (layout.asciiWidth < 1 || layout.asciiWidth > kMaxAsciiWidth ||
+        if (layout.asciiWidth < 1 || layout.asciiWidth > kMostSerialDigits ||
             bytes.size() > static_cast<std::size_t>(layout.asciiWidth)) {
             error = "serial number " + std::to_string(number) + " has more than " +
                     std::to_string(layout.asciiWidth) + " digits";

@@ -12,6 +12,9 @@
 
 enum class SerialFormat { U32Le, U32Be, Ascii };
 
+// The digits of the largest 64-bit number: the widest ascii:W.
+constexpr int kMostSerialDigits = 20;
+
 struct SerialLayout {
     std::uint32_t address = 0;  // device address of the first byte
     SerialFormat format = SerialFormat::U32Le;

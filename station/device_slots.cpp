@@ -1,7 +1,6 @@
 #include "station/device_slots.h"
 
 #include "flashing/flash_record.h"
-#include "serial/port_listing.h"
 
 DeviceSlots::DeviceSlots(const std::vector<std::string>& ports, const CodeImage& image,
                          std::optional<SerialLayout> serialLayout, FlashPauses pauses)
@@ -20,40 +19,29 @@ void DeviceSlots::release(std::size_t slot) { ports_[slot].probe->release(); }
 SlotFlash DeviceSlots::flash(std::size_t slot, const SlotFlashHooks& hooks,
                              std::atomic<bool>* stop) {
     Port& port = ports_[slot];
-    SlotFlash flashed;
-    PortFacts facts;
+    FlashRequest request;
+    request.port = port.name;
+    request.firstBlock = image_.first();
+    request.downloadFlags = image_.downloadFlags;
+    request.pauses = pauses_;
     // Each attempt writes its own copy: the serial number goes into it alone.
-    std::vector<std::unique_ptr<ImageBlock>> blocks = copyBlocks(image_.first());
+    request.serialLayout = serialLayout_;
+    request.beforeTransfer = hooks.beforeTransfer;
     FlashEvents events;
-    events.step = [&](FlashStep step) {
-        if (step != FlashStep::Transferring) return;
-        // The port is open now: a usb: name has just been resolved.
-        facts = lookUpPort(port.name);
-        const std::string warning = latencyWarning(facts.adapter);
-        if (!warning.empty() && !port.latencyWarned) {
-            port.latencyWarned = true;
-            flashed.note = warning;
-        }
-        const TransferStart start = hooks.beforeTransfer();
-        if (!start.go) {
-            *stop = true;
-            return;
-        }
-        std::string error;
-        if (start.serial && serialLayout_ &&
-            !stampSerial(blocks.front().get(), *serialLayout_, *start.serial, error)) {
-            flashed.note = "serial " + std::to_string(*start.serial) + ": " + error;
-            *stop = true;
-        }
-    };
     events.progress = [&hooks](std::int32_t sent, std::int32_t total) {
         if (total > 0 && hooks.progress) {
             hooks.progress(static_cast<int>(std::int64_t{sent} * 100 / total));
         }
     };
-    flashed.result =
-        flashDevice(port.name, blocks.front().get(), image_.downloadFlags, events, stop, pauses_);
-    if (!facts.known) facts = lookUpPort(port.name);
-    flashed.flash = flashRecordJson(port.name, facts, flashed.result);
+    const FlashRecord record = flashPort(request, events, stop);
+    SlotFlash flashed;
+    // The slow adapter is said once per port; a serial number not written, every time.
+    if (!record.latencyWarning.empty() && !port.latencyWarned) {
+        port.latencyWarned = true;
+        flashed.note = record.latencyWarning;
+    }
+    if (!record.serialError.empty()) flashed.note = record.serialError;
+    flashed.result = record.result;
+    flashed.flash = flashRecordJson(record);
     return flashed;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "flashing/device_session.h"
+#include "flashing/flash_request.h"
 #include "flashing/presence_probe.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"

@@ -17,19 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "flashing/flash_job.h"
+#include "flashing/flash_request.h"
 #include "flashing/presence_probe.h"
 #include "station/record_log.h"
 #include "station/record_outbox.h"
 #include "station/restart_memory.h"
 #include "station/serial_source.h"
 #include "station/station_events.h"
-
-// What the engine decides once a board is ready for its image.
-struct TransferStart {
-    bool go = false;                      // false: end the job before any image byte
-    std::optional<std::uint64_t> serial;  // written into this board's copy of the image
-};
 
 struct SlotFlashHooks {
     // Called once, when the board is in its boot loader and before any byte of the image.

@@ -130,6 +130,17 @@ static void check_refusals(void) {
     quorvel_image* image = NULL;
     static const uint8_t byte = 0;
 
+    /* Serial formats as the command line reads them, and nothing else. */
+    int format = -1;
+    int width = -1;
+    CHECK(quorvel_serial_format("u32be", &format, &width) == QUORVEL_STATUS_OK);
+    CHECK(format == QUORVEL_SERIAL_U32BE && width == 0);
+    CHECK(quorvel_serial_format("ascii:20", &format, &width) == QUORVEL_STATUS_OK);
+    CHECK(format == QUORVEL_SERIAL_ASCII && width == 20);
+    CHECK(quorvel_serial_format("ascii:21", &format, &width) == QUORVEL_STATUS_ARGUMENTS);
+    CHECK(quorvel_serial_format("U32LE", &format, &width) == QUORVEL_STATUS_ARGUMENTS);
+    CHECK(quorvel_serial_format(NULL, &format, &width) == QUORVEL_STATUS_ARGUMENTS);
+
     /* Images: no bytes, or bytes beyond the CODE area's either end. */
     CHECK(quorvel_image_from_bytes(&byte, 0, kCodeStart, &image, &result) == QUORVEL_STATUS_IMAGE);
     CHECK(quorvel_image_from_bytes(&byte, 1, kCodeStart - 1, &image, &result) ==

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "flashing/flash_request.h"
 #include "flashing/messages.h"
 #include "platform/platform.h"
 #include "protocol/packet_layout.h"
@@ -172,6 +173,19 @@ class FlashJobTest : public ::testing::Test {
         return flashDevice("COM5", &image_, 0, events, &stop);
     }
 
+    // The request for COM5 with the image, a serial number written as 3 digits at its start.
+    FlashRequest numberedRequest() const {
+        FlashRequest request;
+        request.port = "COM5";
+        request.firstBlock = &image_;
+        SerialLayout layout;
+        layout.address = image_.targetAddress;
+        layout.format = SerialFormat::Ascii;
+        layout.asciiWidth = 3;
+        request.serialLayout = layout;
+        return request;
+    }
+
     Board board;
     Journal journal;
     std::atomic<bool> stop{false};
@@ -292,6 +306,45 @@ TEST_F(FlashJobTest, AStopDuringTheSettlingPauseLeavesAWrittenDeviceDoneButSaysS
     EXPECT_EQ(journal.lines, (std::vector<std::string>{kConnectedLine, kDownloadCompletedLine}));
     EXPECT_EQ(failureDetail(result),
               "written; the pause while the device stores the image was cut short");
+}
+
+// A board must never be written without the serial number meant for it:
+// a number that does not fit stops the job before the first data packet.
+TEST_F(FlashJobTest, ASerialNumberThatCannotBeWrittenStopsTheJobBeforeAnyData) {
+    FlashRequest request = numberedRequest();
+    request.beforeTransfer = [] { return TransferStart{true, 1000}; };
+    const FlashRecord record = flashPort(request, FlashEvents(), &stop);
+
+    EXPECT_EQ(record.result.outcome, PortOutcome::Stopped);
+    EXPECT_EQ(record.status, ResultStatus::Interrupted);
+    EXPECT_EQ(record.serialError, "serial 1000: serial number 1000 has more than 3 digits");
+    EXPECT_EQ(board.requests, (Requests{"version"}));
+
+    board = Board();
+    stop = false;
+    request.beforeTransfer = [] { return TransferStart{false, {}}; };
+    EXPECT_EQ(flashPort(request, FlashEvents(), &stop).result.outcome, PortOutcome::Stopped);
+    EXPECT_EQ(board.requests, (Requests{"version"}));
+}
+
+// A number given with the request is checked before the port is opened.
+TEST_F(FlashJobTest, AGivenSerialNumberOutsideTheImageOrTooWideIsRefusedUnopened) {
+    FlashRequest request = numberedRequest();
+    request.serialNumber = 1000;
+    EXPECT_EQ(checkFlashRequest(request).status, ResultStatus::WrongRequest);
+    request.serialNumber = 7;
+    request.serialLayout->address = 0x108000 + kImageBytes - 2;
+    const FlashRecord record = flashPort(request, FlashEvents(), &stop);
+    EXPECT_EQ(record.refusal.status, ResultStatus::BadImage);
+    EXPECT_EQ(record.refusal.text,
+              "the serial number at 0x108256 does not lie inside the image's data");
+    EXPECT_TRUE(board.requests.empty());
+
+    request.serialLayout->address = 0x108000;
+    const FlashRecord written = flashPort(request, FlashEvents(), &stop);
+    EXPECT_EQ(written.status, ResultStatus::Ok);
+    EXPECT_EQ(written.refusal.status, ResultStatus::Ok);
+    EXPECT_EQ(written.detail, "");
 }
 
 }  // namespace
