@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/system.h"
+#include "flashing/flash_request.h"
 #include "serial/port_listing.h"
 #include "serial/serial_port.h"
 
@@ -43,21 +44,20 @@ int usageError(const std::string& message, bool json) {
 }
 
 // A --port name that cannot be used as things stand, as a usage error; 0 when
-// it can be tried. A usb: name that matches several adapters is one; a usb:
-// name that matches none is said and tried all the same: its open fails as an
-// absent port's (status 4), since a fixture's board may simply be unplugged.
+// it can be tried (decidePortName): a usb: name that matches no adapter is
+// said and tried all the same, and its open fails as an absent port's (status 4).
 int checkPortName(const std::string& port, bool json) {
     const std::string problem = portNameProblem(port);
     if (!problem.empty()) return usageError(problem, json);
-    std::string error;
-    switch (portNameCheck(port, error)) {
-        case PortNameCheck::Usable:
+    const PortNameDecision decision = decidePortName(port);
+    switch (decision.kind) {
+        case PortNameDecision::Kind::Try:
             break;
-        case PortNameCheck::NoMatch:
-            std::fprintf(stderr, "quorvel-cli: %s\n", error.c_str());
+        case PortNameDecision::Kind::TryUnmatched:
+            std::fprintf(stderr, "quorvel-cli: %s\n", decision.text.c_str());
             break;
-        case PortNameCheck::SeveralMatches:
-            return usageError(error, json);
+        case PortNameDecision::Kind::Refuse:
+            return usageError(decision.text, json);
     }
     return kExitSuccess;
 }
