@@ -14,7 +14,9 @@ CodeImage loadStationImage(const std::string& path) {
     const std::uint32_t started = tickCount();
     for (;;) {
         CodeImage image = loadCodeImage(widePath(path));
-        if (image.outcome != ImageOutcome::NotOpened || ticksSince(started) >= kHeldFileLimitMs) {
+        // A file held while it is examined reads as unsized, and so as refused
+        // for its size, not as unopened: every failure is tried again.
+        if (image.outcome == ImageOutcome::Loaded || ticksSince(started) >= kHeldFileLimitMs) {
             return image;
         }
         sleepMilliseconds(kHeldFilePauseMs);
