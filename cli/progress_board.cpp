@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "cli/system.h"
 #include "cli/terminal_text.h"
 
 namespace {
 
 // A terminal redraw at most this often; the last step is always drawn.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-// A line that fills the last column leaves some terminals (the Windows console
-// among them) at the start of the next row, and the line end after it would
-// then add a row the board does not count: board lines keep that column free.
-constexpr std::size_t kSpareColumns = 1;
 
 double bytesPerSecond(std::int32_t sent, double seconds) {
     return seconds > 0 ? sent / seconds : 0;
@@ -47,25 +41,16 @@ std::string formatDuration(double seconds) {
 
 ProgressBoard::ProgressBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
                              int columns)
-    : style_(style), out_(out), columns_(columns) {
-    for (const std::string& port : ports) {
-        Line line;
-        line.port = port;
-        line.state = "waiting";
-        lines_.push_back(line);
+    : lines_(ports.size()),
+      region_(style == Style::InPlace, out, columns, mutex_, [this](std::size_t width) {
+          std::vector<std::string> rows;
+          for (const Line& line : lines_) rows.push_back(render(line, width));
+          return rows;
+      }) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        lines_[i].port = ports[i];
+        lines_[i].state = "waiting";
     }
-    // Trace lines written between the board's redraws would break into it.
-    if (style_ == Style::InPlace) divertErrorStreamTrace(&ProgressBoard::traceAbove, this);
-}
-
-ProgressBoard::~ProgressBoard() {
-    if (style_ == Style::InPlace) divertErrorStreamTrace(nullptr, nullptr);
-}
-
-void ProgressBoard::traceAbove(const std::string& line, void* board) {
-    auto* self = static_cast<ProgressBoard*>(board);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->printAbove(line);
 }
 
 std::string ProgressBoard::render(const Line& line, std::size_t columns) const {
@@ -111,35 +96,6 @@ std::string ProgressBoard::render(const Line& line, std::size_t columns) const {
     return cutTo(head, columns);
 }
 
-void ProgressBoard::printAbove(const std::string& text) {
-    if (style_ == Style::InPlace && drawnRows_ > 0) {
-        // Up to the board's first row and clear everything below: the text
-        // takes the board's place and the board is drawn anew under it, so no
-        // copy of the board stays behind.
-        std::fprintf(out_, "\x1b[%zuA\r\x1b[J", drawnRows_);
-        drawnRows_ = 0;
-    }
-    std::fprintf(out_, "%s\n", text.c_str());
-    if (style_ == Style::InPlace) {
-        redraw();
-    } else {
-        std::fflush(out_);
-    }
-}
-
-void ProgressBoard::redraw() {
-    if (style_ != Style::InPlace) return;
-    const int width = std::max(columns_ > 0 ? columns_ : errorStreamColumns(), 2);
-    const std::size_t columns = static_cast<std::size_t>(width) - kSpareColumns;
-    if (drawnRows_ > 0) std::fprintf(out_, "\x1b[%zuA", drawnRows_);
-    for (const Line& line : lines_) {
-        std::fprintf(out_, "\r\x1b[2K%s\n", render(line, columns).c_str());
-    }
-    std::fflush(out_);
-    drawnRows_ = lines_.size();
-    lastDraw_ = Clock::now();
-}
-
 void ProgressBoard::state(std::size_t port, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     Line& line = lines_[port];
@@ -148,16 +104,16 @@ void ProgressBoard::state(std::size_t port, const std::string& text) {
         line.ended = Clock::now();
     }
     line.state = text;
-    if (style_ == Style::InPlace) {
-        redraw();
+    if (region_.inPlace()) {
+        region_.redraw();
     } else {
-        printAbove(line.port + ": " + text);
+        region_.printAbove(line.port + ": " + text);
     }
 }
 
 void ProgressBoard::note(std::size_t port, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    printAbove(lines_[port].port + ": " + text);
+    region_.printAbove(lines_[port].port + ": " + text);
 }
 
 void ProgressBoard::transferStarted(std::size_t port) {
@@ -176,15 +132,18 @@ void ProgressBoard::progress(std::size_t port, std::int32_t sentBytes, std::int3
     line.sent = sentBytes;
     line.total = totalBytes;
     const bool last = sentBytes >= totalBytes;
-    if (style_ == Style::InPlace) {
-        if (last || Clock::now() - lastDraw_ >= kRedrawInterval) redraw();
+    if (region_.inPlace()) {
+        if (last) {
+            region_.redraw();
+        } else {
+            region_.redrawAfter(kRedrawInterval);
+        }
         return;
     }
     const int tenth =
         totalBytes > 0 ? static_cast<int>(std::int64_t{sentBytes} * 10 / totalBytes) : 10;
     if (tenth > line.lastTenth && tenth > 0) {
         line.lastTenth = tenth;
-        std::fprintf(out_, "%s\n", render(line, std::string::npos).c_str());
-        std::fflush(out_);
+        region_.printAbove(render(line, std::string::npos));
     }
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/terminal_region.h"
+
 class ProgressBoard {
   public:
     enum class Style { InPlace, Plain };
@@ -21,7 +23,6 @@ class ProgressBoard {
     // at every redraw, so that a resized window is followed.
     ProgressBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
                   int columns = 0);
-    ~ProgressBoard();
     ProgressBoard(const ProgressBoard&) = delete;
     ProgressBoard& operator=(const ProgressBoard&) = delete;
 
@@ -48,20 +49,12 @@ class ProgressBoard {
         int lastTenth = -1;  // the last 10 % step printed in the plain style
     };
 
-    static void traceAbove(const std::string& line, void* board);
-
     // The line in at most `columns` characters.
     std::string render(const Line& line, std::size_t columns) const;
-    void printAbove(const std::string& text);  // with the lock held
-    void redraw();                             // with the lock held
 
     std::mutex mutex_;
     std::vector<Line> lines_;
-    Style style_;
-    std::FILE* out_;
-    int columns_;
-    std::size_t drawnRows_ = 0;  // rows of the board on the screen, above the cursor
-    Clock::time_point lastDraw_{};
+    TerminalRegion region_;  // last: it draws `lines_` under `mutex_`
 };
 
 // "1:05" for 65 seconds, "--:--" when unknown.

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "cli/progress_board.h"
-#include "cli/system.h"
 #include "cli/terminal_text.h"
 
 namespace {
@@ -19,23 +18,13 @@ double boardsPerHour(int boards, double seconds) {
 
 StationBoard::StationBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
                            int columns)
-    : style_(style), out_(out), columns_(columns) {
-    for (const std::string& port : ports) {
-        Slot slot;
-        slot.port = port;
-        slots_.push_back(slot);
-    }
-    if (style_ == Style::InPlace) divertErrorStreamTrace(&StationBoard::traceAbove, this);
-}
-
-StationBoard::~StationBoard() {
-    if (style_ == Style::InPlace) divertErrorStreamTrace(nullptr, nullptr);
-}
-
-void StationBoard::traceAbove(const std::string& line, void* board) {
-    auto* self = static_cast<StationBoard*>(board);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->printAbove(line);
+    : slots_(ports.size()),
+      region_(style == Style::InPlace, out, columns, mutex_, [this](std::size_t width) {
+          std::vector<std::string> rows{shortened(header(), width)};
+          for (const Slot& slot : slots_) rows.push_back(shortened(render(slot), width));
+          return rows;
+      }) {
+    for (std::size_t i = 0; i < ports.size(); ++i) slots_[i].port = ports[i];
 }
 
 std::string StationBoard::header() const {
@@ -62,44 +51,16 @@ std::string StationBoard::render(const Slot& slot) const {
     return line;
 }
 
-void StationBoard::printAbove(const std::string& text, std::FILE* stream) {
-    if (style_ == Style::InPlace && drawnRows_ > 0) {
-        // The text takes the board's place and the board is drawn anew under it.
-        std::fprintf(out_, "\x1b[%zuA\r\x1b[J", drawnRows_);
-        std::fflush(out_);
-        drawnRows_ = 0;
-    }
-    std::FILE* to = stream != nullptr ? stream : out_;
-    std::fprintf(to, "%s\n", text.c_str());
-    std::fflush(to);
-    redraw();
-}
-
-void StationBoard::redraw() {
-    if (style_ != Style::InPlace) return;
-    const int width = std::max(columns_ > 0 ? columns_ : errorStreamColumns(), 2);
-    // The last column stays free: a full line would leave some terminals on the next row.
-    const std::size_t columns = static_cast<std::size_t>(width) - 1;
-    if (drawnRows_ > 0) std::fprintf(out_, "\x1b[%zuA", drawnRows_);
-    std::fprintf(out_, "\r\x1b[2K%s\n", shortened(header(), columns).c_str());
-    for (const Slot& slot : slots_) {
-        std::fprintf(out_, "\r\x1b[2K%s\n", shortened(render(slot), columns).c_str());
-    }
-    std::fflush(out_);
-    drawnRows_ = slots_.size() + 1;
-    lastDraw_ = std::chrono::steady_clock::now();
-}
-
 void StationBoard::slot(std::size_t index, const std::string& state, const std::string& unit) {
     std::lock_guard<std::mutex> lock(mutex_);
     Slot& slot = slots_[index];
     slot.state = state;
     slot.unit = unit;
     slot.percent = -1;
-    if (style_ == Style::InPlace) {
-        redraw();
+    if (region_.inPlace()) {
+        region_.redraw();
     } else {
-        printAbove(render(slot));
+        region_.printAbove(render(slot));
     }
 }
 
@@ -108,9 +69,10 @@ void StationBoard::percent(std::size_t index, int percent) {
     Slot& slot = slots_[index];
     if (slot.percent == percent) return;
     slot.percent = percent;
-    if (style_ == Style::InPlace &&
-        (percent == 100 || std::chrono::steady_clock::now() - lastDraw_ >= kRedrawInterval)) {
-        redraw();
+    if (percent == 100) {
+        region_.redraw();
+    } else {
+        region_.redrawAfter(kRedrawInterval);
     }
 }
 
@@ -120,10 +82,10 @@ void StationBoard::totals(int passed, int failed, const std::string& remark) {
     passed_ = passed;
     failed_ = failed;
     remark_ = remark;
-    if (style_ == Style::InPlace) {
-        redraw();
+    if (region_.inPlace()) {
+        region_.redraw();
     } else if (newRemark && !remark.empty()) {
-        printAbove(remark);
+        region_.printAbove(remark);
     }
 }
 
@@ -131,21 +93,21 @@ void StationBoard::database(const std::string& state) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state == database_) return;
     database_ = state;
-    if (style_ == Style::InPlace) {
-        redraw();
+    if (region_.inPlace()) {
+        region_.redraw();
     } else {
-        printAbove(state);
+        region_.printAbove(state);
     }
 }
 
 void StationBoard::note(const std::string& text, std::FILE* stream) {
     std::lock_guard<std::mutex> lock(mutex_);
-    printAbove(text, stream);
+    region_.printAbove(text, stream);
 }
 
 void StationBoard::tick() {
     std::lock_guard<std::mutex> lock(mutex_);
-    redraw();
+    region_.redraw();
 }
 
 std::string StationBoard::summary() {

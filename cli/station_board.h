@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/terminal_region.h"
+
 class StationBoard {
   public:
     enum class Style { InPlace, Plain };
@@ -18,7 +20,6 @@ class StationBoard {
     // `columns`: the terminal's width; 0 asks the terminal of standard error.
     StationBoard(const std::vector<std::string>& ports, Style style, std::FILE* out,
                  int columns = 0);
-    ~StationBoard();
     StationBoard(const StationBoard&) = delete;
     StationBoard& operator=(const StationBoard&) = delete;
 
@@ -47,24 +48,17 @@ class StationBoard {
         int percent = -1;
     };
 
-    static void traceAbove(const std::string& line, void* board);
     std::string header() const;
     std::string render(const Slot& slot) const;
-    void printAbove(const std::string& text, std::FILE* stream = nullptr);  // with the lock held
-    void redraw();                                                          // with the lock held
 
     std::mutex mutex_;
     std::vector<Slot> slots_;
-    Style style_;
-    std::FILE* out_;
-    int columns_;
     int passed_ = 0;
     int failed_ = 0;
     std::string remark_;
     std::string database_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point lastDraw_{};
-    std::size_t drawnRows_ = 0;
+    TerminalRegion region_;  // last: it draws the board under `mutex_`
 };
 
 // Boards per hour for `boards` in `seconds`; 0 for less than a second.

@@ -1,8 +1,7 @@
-// The progress board drawn in place, read back through a fake terminal of a
-// fixed width: three ports, their states, progress, notes from other ports,
-// the trace, the long pause state and the end.
-#include "cli/progress_board.h"
-
+// The boards drawn in place, read back through a fake terminal of a fixed
+// width. The progress board: three ports, their states, progress, notes from
+// other ports, the trace, the long pause state and the end. The station board:
+// its header, slots and notes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/progress_board.h"
+#include "cli/station_board.h"
 #include "platform/platform.h"
 
 namespace {
@@ -78,22 +79,35 @@ std::vector<std::string> rowsStartingWith(const std::vector<std::string>& rows,
     return found;
 }
 
-// ctest runs this once with QUORVEL_TRACE set and once without.
+// A stream whose bytes are fed to a fake terminal.
+struct WatchedStream {
+    explicit WatchedStream(std::size_t width) : terminal{width} {}
+    ~WatchedStream() {
+        std::fclose(out);
+        std::free(buffer);
+    }
+    void feed() {
+        std::fflush(out);
+        terminal.feed(std::string(buffer + fed, size - fed));
+        fed = size;
+    }
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::size_t fed = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    FakeTerminal terminal;
+};
+
+// ctest runs these once with QUORVEL_TRACE set and once without.
 TEST(CliProgressBoard, OneLinePerPortWithinTheWidthAndEverythingElseAbove) {
     constexpr std::size_t kWidth = 60;
     const std::string pause = "waiting 7 s while the device stores the image";
     const bool traced = std::getenv("QUORVEL_TRACE") != nullptr;
     const std::vector<std::string> ports{"COM5", "COM6", "/dev/ttyUSB0"};
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::size_t fed = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    FakeTerminal terminal{kWidth};
-    const auto feedTerminal = [&] {
-        std::fflush(out);
-        terminal.feed(std::string(buffer + fed, size - fed));
-        fed = size;
-    };
+    WatchedStream watched(kWidth);
+    std::FILE* out = watched.out;
+    FakeTerminal& terminal = watched.terminal;
+    const auto feedTerminal = [&] { watched.feed(); };
     {
         ProgressBoard board(ports, ProgressBoard::Style::InPlace, out, kWidth);
         EXPECT_EQ(debugOutputListened(), traced);  // the board switches no trace on
@@ -125,8 +139,6 @@ TEST(CliProgressBoard, OneLinePerPortWithinTheWidthAndEverythingElseAbove) {
         board.state(2, "done");
     }
     feedTerminal();
-    std::fclose(out);
-    std::free(buffer);
 
     std::vector<std::string> notes{"COM6: boot loader found", "/dev/ttyUSB0: finished."};
     if (traced) notes.push_back("Rx : 06");
@@ -142,6 +154,34 @@ TEST(CliProgressBoard, OneLinePerPortWithinTheWidthAndEverythingElseAbove) {
     for (const std::string& row : screen) EXPECT_LT(row.size(), kWidth) << row;
     EXPECT_EQ(terminal.wraps, 0u);
     EXPECT_EQ(terminal.unknownSequences, 0u);
+}
+
+TEST(CliStationBoard, HeaderAndSlotsStayBelowNotesAndTrace) {
+    constexpr std::size_t kWidth = 44;
+    const bool traced = std::getenv("QUORVEL_TRACE") != nullptr;
+    WatchedStream watched(kWidth);
+    {
+        StationBoard board({"COM5", "COM6"}, StationBoard::Style::InPlace, watched.out, kWidth);
+        board.slot(0, "flashing", "unit 1  serial 1001");
+        board.percent(0, 100);
+        board.note("unit 1 attempt 1 serial 1001: COM5: ok");
+        debugOutput(L"Tx : 01 \n");
+        board.totals(1, 0, "");
+        board.slot(0, "PASS", "unit 1  serial 1001  remove board");
+        board.slot(1, "FAIL no device", "unit 2  remove board");
+        board.totals(1, 1, "stopping: Ctrl-C again aborts");
+    }
+    watched.feed();
+    std::vector<std::string> expected{"unit 1 attempt 1 serial 1001: COM5: ok"};
+    if (traced) expected.push_back("Tx : 01");
+    const std::vector<std::string> screen = watched.terminal.screen();
+    ASSERT_EQ(screen.size(), expected.size() + 3) << ::testing::PrintToString(screen);
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(screen[i], expected[i]);
+    EXPECT_EQ(screen[expected.size()].rfind("passed 1  failed 1  yield 50.0 %", 0), 0u);
+    EXPECT_EQ(screen[expected.size() + 1], "COM5  PASS  unit 1  serial 1001  remove...");
+    EXPECT_EQ(screen[expected.size() + 2], "COM6  FAIL no device  unit 2  remove board");
+    for (const std::string& row : screen) EXPECT_LT(row.size(), kWidth) << row;
+    EXPECT_EQ(watched.terminal.wraps, 0u);
 }
 
 }  // namespace
