@@ -101,7 +101,7 @@ int flashImage(const char* port, const quorvel_image* image, const quorvel_flash
         FlashRecord cancelled;
         cancelled.result.outcome = PortOutcome::Stopped;
         cancelled.status = outcomeStatus(PortOutcome::Stopped);
-        cancelled.detail = failureDetail(cancelled.result);
+        cancelled.detail = jobDetailText(cancelled.result);
         return deliver(flashResult(cancelled, totalBytes), result);
     }
     FlashEvents events;
@@ -126,7 +126,7 @@ int quorvel_version(char* text, size_t size) {
 
 int quorvel_result_text(int status, int code, char* text, size_t size) {
     return guarded(nullptr, [&] {
-        const int given = giveText(resultText(status, code), text, size);
+        const int given = giveText(statusCodeText(status, code), text, size);
         return statusFromNumber(status) ? given : QUORVEL_STATUS_ARGUMENTS;
     });
 }

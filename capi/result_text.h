@@ -6,4 +6,4 @@
 // The status's text when `code` is 0 or means nothing under it; else what the
 // code means under that status, since a port's OS error can show as the same
 // number as a device's refusal. "unknown status N" for a status no front end gives.
-std::string resultText(int status, int code);
+std::string statusCodeText(int status, int code);

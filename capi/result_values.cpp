@@ -66,7 +66,7 @@ quorvel_result emptyResult() {
 }
 
 // Writes the facts into the result's device, usb_id and serial_number.
-void describePortFacts(const PortFacts& facts, quorvel_result& result) {
+void copyPortFacts(const PortFacts& facts, quorvel_result& result) {
     copyText(facts.device, result.device, sizeof result.device);
     copyText(facts.adapter.usbId, result.usb_id, sizeof result.usb_id);
     copyText(facts.adapter.serialNumber, result.serial_number, sizeof result.serial_number);
@@ -110,7 +110,7 @@ quorvel_result flashResult(const FlashRecord& record, std::int64_t totalBytes) {
     result.bytes = flashed.sentBytes;
     result.seconds = flashed.transferSeconds;
     result.total_bytes = totalBytes;
-    describePortFacts(record.facts, result);
+    copyPortFacts(record.facts, result);
     return result;
 }
 
@@ -121,10 +121,10 @@ quorvel_result identifyResult(const IdentifyResult& identified, const PortFacts&
     result.outcome = outcomeNumber(identified.outcome);
     result.os_error = identified.osError;
     copyText(identified.message, result.message, sizeof result.message);
-    copyText(failureDetail(identified), result.detail, sizeof result.detail);
+    copyText(jobDetailText(identified), result.detail, sizeof result.detail);
     const std::string device = describeDevice(identified.identity);
     copyText(device, result.device_before, sizeof result.device_before);
     copyText(device, result.device_after, sizeof result.device_after);
-    describePortFacts(facts, result);
+    copyPortFacts(facts, result);
     return result;
 }

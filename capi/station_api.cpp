@@ -34,11 +34,11 @@ struct quorvel_station {
     std::optional<int> status;  // the final status, once the Ended event has been taken
 };
 
-static_assert(kStationWrongRequest == QUORVEL_STATUS_ARGUMENTS &&
-                  kStationBadImage == QUORVEL_STATUS_IMAGE &&
-                  kStationPortUnusable == QUORVEL_STATUS_NO_DEVICE &&
-                  kStationRecordsLost == QUORVEL_STATUS_RECORDS &&
-                  kStationInterrupted == QUORVEL_STATUS_CANCELLED,
+static_assert(kStatusWrongRequest == QUORVEL_STATUS_ARGUMENTS &&
+                  kStatusBadImage == QUORVEL_STATUS_IMAGE &&
+                  kStatusNoDevice == QUORVEL_STATUS_NO_DEVICE &&
+                  kStatusRecordsLost == QUORVEL_STATUS_RECORDS &&
+                  kStatusInterrupted == QUORVEL_STATUS_CANCELLED,
               "a station's statuses are the library's");
 
 namespace {
@@ -112,21 +112,21 @@ std::string optionsProblem(const quorvel_station_options& options, StationPlan& 
 
 int refuse(int status, const std::string& error, int portOpenError, quorvel_result* result) {
     switch (status) {
-        case kStationWrongRequest:
+        case kStatusWrongRequest:
             return wrongArgument(result, error);
-        case kStationBadImage:
+        case kStatusBadImage:
             return badImage(result, ImageOutcome::Incompatible, error);
-        case kStationPortUnusable: {
+        case kStatusNoDevice: {
             quorvel_result refused =
                 refusedResult(status,
                               portInUse(portOpenError) ? QUORVEL_OUTCOME_PORT_IN_USE
                                                        : QUORVEL_OUTCOME_PORT_NOT_OPENED,
-                              resultText(status, 0), error);
+                              statusCodeText(status, 0), error);
             refused.os_error = portOpenError;
             return deliver(refused, result);
         }
     }
-    return deliver(refusedResult(status, QUORVEL_OUTCOME_RECORDS, resultText(status, 0), error),
+    return deliver(refusedResult(status, QUORVEL_OUTCOME_RECORDS, statusCodeText(status, 0), error),
                    result);
 }
 

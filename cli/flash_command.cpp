@@ -1,19 +1,27 @@
 // quorvel-cli flash: the image onto every port given, one thread per port.
 #include <cinttypes>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <memory>
 #include <thread>
 
-#include "cli/commands.h"
-#include "cli/exit_status.h"
+#include "cli/command_line.h"
+#include "cli/json_output.h"
 #include "cli/port_result.h"
 #include "cli/progress_board.h"
 #include "cli/system.h"
 #include "flashing/flash_request.h"
 #include "flashing/messages.h"
+#include "flashing/status.h"
 #include "image/code_image.h"
 
 namespace {
+
+struct FlashOptions {
+    std::vector<std::string> ports;  // in the order given
+    std::string imagePath;           // UTF-8
+    bool json = false;
+    bool plainProgress = false;  // a line per 10 % even on a terminal
+};
 
 std::string joinPorts(const std::vector<std::string>& ports) {
     std::string joined;
@@ -33,7 +41,7 @@ FlashRecord flashOnePort(const std::string& port, std::size_t index, const CodeI
     FlashEvents events;
     events.step = [&board, index](FlashStep step) {
         if (step == FlashStep::Transferring) board.transferStarted(index);
-        board.state(index, stepText(step));
+        board.state(index, flashStepText(step));
     };
     events.log = [&board, index](const std::string& line) { board.note(index, singleLine(line)); };
     events.notice = [&board, index](const std::string& message) {
@@ -75,17 +83,14 @@ void printRecords(const FlashOptions& options, const CodeImage& image,
     if (options.json) {
         Json ports = Json::array();
         for (const FlashRecord& record : records) ports.push_back(flashRecordJson(record));
-        const Json document = {{"image", describeImage(options.imagePath, image)},
-                               {"ports", ports}};
-        printJson(document, 2);
+        const Json document = {{"image", imageJson(options.imagePath, image)}, {"ports", ports}};
+        printJson(document);
     } else {
         for (const FlashRecord& record : records) {
-            std::printf("%s\n", resultLine(record.port, record.result).c_str());
+            std::printf("%s\n", portSummaryLine(record.port, record.result).c_str());
         }
     }
 }
-
-}  // namespace
 
 int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     const CodeImage image = loadCodeImage(widePath(options.imagePath));
@@ -93,11 +98,11 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(),
                      singleLine(image.message).c_str());
         if (options.json) {
-            const Json document = {{"image", describeImage(options.imagePath, image)},
+            const Json document = {{"image", imageJson(options.imagePath, image)},
                                    {"ports", Json::array()}};
-            printJson(document, 2);
+            printJson(document);
         }
-        return kExitImage;
+        return kStatusBadImage;
     }
     std::fprintf(stderr, "image %s: %" PRId64 " bytes in %zu block(s)\n", options.imagePath.c_str(),
                  image.byteCount(), image.blocks.size());
@@ -105,14 +110,14 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     if (stop.load()) {
         std::fprintf(stderr, "quorvel-cli: interrupted; not finished: %s\n",
                      joinPorts(options.ports).c_str());
-        return kExitInterrupted;
+        return kStatusInterrupted;
     }
 
     const std::vector<FlashRecord> records = flashAllPorts(options, image, stop);
-    int status = kExitSuccess;
+    int status = kStatusOk;
     std::vector<std::string> unfinished;
     for (const FlashRecord& record : records) {
-        if (status == kExitSuccess) status = statusNumber(record.status);
+        if (status == kStatusOk) status = statusNumber(record.status);
         if (record.result.outcome == PortOutcome::Stopped) unfinished.push_back(record.port);
     }
 
@@ -122,7 +127,30 @@ int runFlashCommand(const FlashOptions& options, std::atomic<bool>& stop) {
     if (stop.load()) {
         std::fprintf(stderr, "quorvel-cli: interrupted; not finished: %s\n",
                      unfinished.empty() ? "none" : joinPorts(unfinished).c_str());
-        return kExitInterrupted;
+        return kStatusInterrupted;
     }
     return status;
+}
+
+}  // namespace
+
+Subcommand addFlashCommand(CLI::App& app) {
+    auto options = std::make_shared<FlashOptions>();
+    CLI::App* flash = app.add_subcommand(
+        "flash", "Write an image (.bin or .hex) into the device on every port given");
+    addPortListOption(*flash, options->ports, "; repeat it or give a comma list");
+    flash->add_flag("--json", options->json, "Print one JSON document");
+    flash->add_flag(
+        "--no-progress", options->plainProgress,
+        "A plain progress line per port at every 10 % instead of lines redrawn in place");
+    flash
+        ->add_option("IMAGE", options->imagePath,
+                     "Image file: raw binary (.bin) or Intel HEX (.hex)")
+        ->required();
+    return {flash, [options](CommandSignals& signals) {
+                if (const int status = checkPortList(options->ports, options->json)) {
+                    return status;
+                }
+                return runFlashCommand(*options, signals.interrupt);
+            }};
 }

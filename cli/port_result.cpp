@@ -15,7 +15,7 @@ std::string hexWord(std::uint32_t value) {
 
 }  // namespace
 
-Json describeImage(const std::string& path, const CodeImage& image) {
+Json imageJson(const std::string& path, const CodeImage& image) {
     Json blocks = Json::array();
     for (const auto& block : image.blocks) {
         blocks.push_back({{"address", hexWord(block->targetAddress)}, {"bytes", block->byteCount}});
@@ -29,25 +29,25 @@ Json describeImage(const std::string& path, const CodeImage& image) {
     return described;
 }
 
-std::string resultLine(const std::string& port, const FlashResult& result) {
+std::string portSummaryLine(const std::string& port, const FlashResult& result) {
     char figures[128];
     std::snprintf(figures, sizeof figures, "%d bytes in %.2f s (%.0f bytes/s)", result.sentBytes,
                   result.transferSeconds, bytesPerSecond(result));
     if (result.outcome == PortOutcome::Done) {
         std::string line = port + ": ok, " + figures + "; " + describeDevice(result.before) +
                            " -> " + describeDevice(result.after);
-        if (result.settleCut) line += "; " + failureDetail(result);
+        if (result.settleCut) line += "; " + jobDetailText(result);
         return line;
     }
     if (result.outcome == PortOutcome::Stopped) return port + ": interrupted, not finished";
     std::string line = port + ": failed (exit status " +
                        std::to_string(statusNumber(outcomeStatus(result.outcome))) +
-                       "): " + failureDetail(result);
+                       "): " + jobDetailText(result);
     if (result.transferred) line += "; " + std::string(figures) + " before the failure";
     return line;
 }
 
-const char* stepText(FlashStep step) {
+const char* flashStepText(FlashStep step) {
     switch (step) {
         case FlashStep::Detecting:
             return "detecting the device";
@@ -63,8 +63,4 @@ const char* stepText(FlashStep step) {
             return "disconnecting";
     }
     return "";
-}
-
-void printJson(const Json& document, int indent) {
-    std::printf("%s\n", document.dump(indent, ' ', false, Json::error_handler_t::replace).c_str());
 }

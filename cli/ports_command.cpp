@@ -1,16 +1,18 @@
 // quorvel-cli ports: the serial ports present, with their adapters' USB
 // identity and latency timer. The JSON keys are the same on every system.
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <memory>
 
-#include "cli/commands.h"
-#include "cli/exit_status.h"
+#include "cli/command_line.h"
+#include "cli/json_output.h"
+#include "flashing/status.h"
 #include "serial/port_listing.h"
+
+namespace {
 
 int runPortsCommand(bool json) {
     const std::vector<ListedPort> ports = listPorts();
     if (json) {
-        using Json = nlohmann::ordered_json;
         Json listed = Json::array();
         for (const ListedPort& port : ports) {
             listed.push_back({{"port", port.name},
@@ -21,9 +23,8 @@ int runPortsCommand(bool json) {
                               {"latency_timer_ms",
                                port.latencyTimerMs >= 0 ? Json(port.latencyTimerMs) : Json()}});
         }
-        const Json document = {{"ports", listed}};
-        std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
-        return kExitSuccess;
+        printJson({{"ports", listed}});
+        return kStatusOk;
     }
     if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
     for (const ListedPort& port : ports) {
@@ -37,5 +38,14 @@ int runPortsCommand(bool json) {
         }
         std::printf("%s\n", line.c_str());
     }
-    return kExitSuccess;
+    return kStatusOk;
+}
+
+}  // namespace
+
+Subcommand addPortsCommand(CLI::App& app) {
+    auto json = std::make_shared<bool>(false);
+    CLI::App* ports = app.add_subcommand("ports", "List the serial ports present");
+    ports->add_flag("--json", *json, "Print one JSON document");
+    return {ports, [json](CommandSignals&) { return runPortsCommand(*json); }};
 }

@@ -5,24 +5,28 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <memory>
 #include <string>
 
-#include "cli/commands.h"
-#include "cli/exit_status.h"
+#include "cli/command_line.h"
+#include "cli/json_output.h"
 #include "cli/report_html.h"
 #include "cli/report_source.h"
+#include "flashing/status.h"
 #include "station/report_statistics.h"
 #include "station/unit_record.h"
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+// `value` to `decimals` places. Dividing by the power of ten, not multiplying
+// by its inverse, gives the double nearest the decimal (93.1, not 93.10000000000001).
+double rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
 
-double rounded(double value, double step) { return std::round(value / step) * step; }
-
-Json optionalJson(const std::optional<double>& value, double step) {
-    return value ? Json(rounded(*value, step)) : Json();
+Json optionalJson(const std::optional<double>& value, int decimals) {
+    return value ? Json(rounded(*value, decimals)) : Json();
 }
 
 template <typename Number>
@@ -36,8 +40,8 @@ Json summaryJson(const Summary& summary) {
     Json cycles;
     if (!summary.cycles.empty()) {
         cycles = {{"count", summary.cycles.size()},
-                  {"median_seconds", optionalJson(summary.medianCycle(), 0.001)},
-                  {"p95_seconds", optionalJson(summary.p95Cycle(), 0.001)}};
+                  {"median_seconds", optionalJson(summary.medianCycle(), 3)},
+                  {"p95_seconds", optionalJson(summary.p95Cycle(), 3)}};
     }
     Json serials;
     if (summary.lowestSerial) {
@@ -46,8 +50,8 @@ Json summaryJson(const Summary& summary) {
     return {{"units", summary.units()},
             {"passed", summary.passed},
             {"failed", summary.failed},
-            {"yield_percent", optionalJson(summary.yieldPercent(), 0.01)},
-            {"boards_per_hour", optionalJson(summary.boardsPerHour, 0.01)},
+            {"yield_percent", optionalJson(summary.yieldPercent(), 2)},
+            {"boards_per_hour", optionalJson(summary.boardsPerHour, 2)},
             {"cycle_time", cycles},
             {"failure_reasons", reasons},
             {"serials", serials}};
@@ -249,8 +253,6 @@ Json reportDocument(const ReportRecords& read, const Report& report) {
     return fromDatabase;
 }
 
-}  // namespace
-
 int runReportCommand(const ReportOptions& options) {
     ReportRecords read;
     if (const int status = readReportRecords(options, read)) return status;
@@ -261,12 +263,36 @@ int runReportCommand(const ReportOptions& options) {
     }
     const Json document = reportDocument(read, report);
     if (options.json) {
-        std::printf("%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+        printJson(document);
     } else {
         printText(read.source, report);
         if (read.fromDatabase) printVoidSerials(read.voidSerials);
     }
     if (!options.htmlPath.empty())
         return writeReportHtml(options.htmlPath, document, report, read.lines.records);
-    return kExitSuccess;
+    return kStatusOk;
+}
+
+}  // namespace
+
+Subcommand addReportCommand(CLI::App& app) {
+    auto options = std::make_shared<ReportOptions>();
+    CLI::App* report = app.add_subcommand(
+        "report", "Summarise a station's record log, or the records of a line's database");
+    CLI::Option* file = report->add_option("FILE", options->path, "The station's log (JSON Lines)");
+    addDatabaseOptions(*report, options->db)->excludes(file);
+    report->add_option("--station", options->station, "Only this station's records");
+    report->add_option(
+        "--since", options->since,
+        "Only records at or after this UTC time: 2026-12-07 or 2026-12-07T06:00:00Z");
+    report->add_option("--until", options->until, "Only records before this UTC time");
+    report->add_flag("--json", options->json, "Print one JSON document");
+    report->add_option("--html", options->htmlPath,
+                       "Also write the report as one self-contained HTML page with charts");
+    return {report, [options](CommandSignals&) {
+                if (options->path.empty() && options->db.url.empty()) {
+                    return usageError("report: give the log FILE or --db URL", options->json);
+                }
+                return runReportCommand(*options);
+            }};
 }

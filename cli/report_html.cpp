@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/exit_status.h"
+#include "flashing/status.h"
 #include "image/file_access.h"
 #include "platform/system_text.h"
 #include "web/report_page.h"
@@ -19,8 +19,8 @@ int writeReportHtml(const std::string& outPath, const nlohmann::ordered_json& fi
     if (!written) {
         std::fprintf(stderr, "quorvel-cli: cannot write the report page %s: %s\n", outPath.c_str(),
                      std::strerror(error != 0 ? error : errno));
-        return kExitRecordsLost;
+        return kStatusRecordsLost;
     }
     std::fprintf(stderr, "report page written to %s\n", outPath.c_str());
-    return kExitSuccess;
+    return kStatusOk;
 }

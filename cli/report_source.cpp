@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/exit_status.h"
+#include "flashing/status.h"
 #include "image/file_access.h"
 #include "platform/system_text.h"
 #include "station/line_records.h"
@@ -50,7 +50,7 @@ int readLog(const ReportOptions& options, const RecordFilter& filter, ReportReco
     if (!readWholeFile(options.path, content)) {
         std::fprintf(stderr, "quorvel-cli: cannot read the station log %s: %s\n",
                      options.path.c_str(), std::strerror(errno));
-        return kExitRecordsLost;
+        return kStatusRecordsLost;
     }
     read.lines = parseRecordLines(content);
     nameSkippedLines(read.lines.skipped, content);
@@ -59,7 +59,7 @@ int readLog(const ReportOptions& options, const RecordFilter& filter, ReportReco
                                  [&](const UnitRecord& record) { return !filter.admits(record); }),
                   records.end());
     read.source = options.path;
-    return kExitSuccess;
+    return kStatusOk;
 }
 
 int databaseError(const std::string& url, const DbOutcome& outcome) {
@@ -69,7 +69,7 @@ int databaseError(const std::string& url, const DbOutcome& outcome) {
         std::fprintf(stderr, "quorvel-cli: the database %s cannot be used: %s\n",
                      maskedDbUrl(url).c_str(), outcome.message.c_str());
     }
-    return outcome.failure == DbFailure::BadUrl ? kExitUsage : kExitDatabase;
+    return outcome.failure == DbFailure::BadUrl ? kStatusWrongRequest : kStatusDatabase;
 }
 
 int readDatabase(const ReportOptions& options, const RecordFilter& filter, ReportRecords& read) {
@@ -81,14 +81,14 @@ int readDatabase(const ReportOptions& options, const RecordFilter& filter, Repor
     if (schema.state == SchemaState::Unusable) return databaseError(settings.url, schema.outcome);
     if (schema.state != SchemaState::Ready) {
         std::fprintf(stderr, "quorvel-cli: %s\n", schema.message().c_str());
-        return kExitDatabase;
+        return kStatusDatabase;
     }
     DbOutcome outcome = readRecords(db, filter, read.lines);
     if (outcome.ok()) outcome = readVoidSerials(db, filter.station, read.voidSerials);
     if (!outcome.ok()) return databaseError(settings.url, outcome);
     read.source = maskedDbUrl(settings.url);
     read.fromDatabase = true;
-    return kExitSuccess;
+    return kStatusOk;
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ int readReportRecords(const ReportOptions& options, ReportRecords& read) {
                          "quorvel-cli: %s: not a UTC time (2026-12-07 or 2026-12-07T06:00:00Z): "
                          "%s\n",
                          name, text.c_str());
-            return kExitUsage;
+            return kStatusWrongRequest;
         }
     }
     return options.db.url.empty() ? readLog(options, filter, read)

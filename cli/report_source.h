@@ -5,9 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/command_line.h"
 #include "station/serial_pool.h"
 #include "station/unit_record.h"
+
+struct ReportOptions {
+    std::string path;      // the station's log, or
+    DatabaseOptions db;    // the line's database
+    std::string station;   // only this station's records; empty: all
+    std::string since;     // only records at or after this UTC time ("2026-12-07" or ISO 8601)
+    std::string until;     // and before this one
+    std::string htmlPath;  // also written there as a page with charts; empty: none
+    bool json = false;
+};
 
 struct ReportRecords {
     RecordLines lines;

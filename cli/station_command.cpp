@@ -5,16 +5,18 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <thread>
 
-#include "cli/commands.h"
-#include "cli/exit_status.h"
+#include "cli/command_line.h"
 #include "cli/port_result.h"
 #include "cli/station_board.h"
 #include "cli/station_page.h"
+#include "cli/station_printer.h"
 #include "cli/system.h"
 #include "flashing/messages.h"
+#include "flashing/status.h"
 #include "image/code_image.h"
 #include "image/serial_stamp.h"
 #include "platform/platform.h"
@@ -27,18 +29,28 @@
 
 namespace {
 
+struct StationOptions {
+    std::vector<std::string> ports;  // the slots, in the order given
+    std::string imagePath;           // UTF-8
+    std::string logPath;             // empty: no log file
+    std::string station;             // the station's name in its records; empty: the host name
+    int limit = 0;                   // boards to pass before the station ends; 0: no limit
+    int retries = 0;                 // further attempts for a board whose switch or transfer failed
+    std::string serialAt;            // device address of the serial number; empty: none
+    std::string serialFile;
+    std::string serialFormat = "u32le";
+    DatabaseOptions db;
+    std::string serialPool;  // in place of serialFile: numbers from the database's pool
+    std::uint64_t serialLease = 1;
+    bool json = false;
+    bool plainProgress = false;
+    std::string http;  // "[ADDRESS:]PORT" of the station page; empty: none
+};
+
 constexpr std::uint32_t kBoardTickMs = 1000;
 // How often progress is drawn: the board's own redraw interval.
 constexpr std::uint32_t kProgressDrawMs = 200;
 constexpr std::uint32_t kWatchSliceMs = 50;
-
-std::string unitText(const std::optional<std::int64_t>& unit,
-                     const std::optional<std::uint64_t>& serial) {
-    if (!unit) return std::string();
-    std::string text = "unit " + std::to_string(*unit);
-    if (serial) text += "  serial " + std::to_string(*serial);
-    return text;
-}
 
 bool parseAddress(const std::string& text, std::uint32_t& address) {
     if (text.empty()) return false;
@@ -52,83 +64,21 @@ bool parseAddress(const std::string& text, std::uint32_t& address) {
 // The serial number's layout from the options, when one is written; 0, or the
 // exit status of a wrong option.
 int serialLayoutOf(const StationOptions& options, std::optional<SerialLayout>& serialLayout) {
-    if (options.serialAt.empty()) return kExitSuccess;
+    if (options.serialAt.empty()) return kStatusOk;
     SerialLayout layout;
     std::string error;
     if (!parseSerialFormat(options.serialFormat, layout, error)) {
         std::fprintf(stderr, "quorvel-cli: --serial-format: %s\n", error.c_str());
-        return kExitUsage;
+        return kStatusWrongRequest;
     }
     if (!parseAddress(options.serialAt, layout.address)) {
         std::fprintf(stderr, "quorvel-cli: --serial-at: not an address: %s\n",
                      options.serialAt.c_str());
-        return kExitUsage;
+        return kStatusWrongRequest;
     }
     serialLayout = layout;
-    return kExitSuccess;
+    return kStatusOk;
 }
-
-// Draws the engine's events on the board and prints the records.
-class StationPrinter {
-  public:
-    StationPrinter(StationBoard& board, bool json) : board_(board), json_(json) {}
-
-    void show(const StationEvent& event) {
-        switch (event.kind) {
-            case StationEventKind::Slot:
-                board_.slot(event.slot, slotStateText(event.state, event.reason),
-                            unitText(event.unit, event.serial) + suffixOf(event.state));
-                break;
-            case StationEventKind::Progress:
-                board_.percent(event.slot, event.percent);
-                break;
-            case StationEventKind::Record:
-                showRecord(event);
-                break;
-            case StationEventKind::Note:
-                board_.note("quorvel-cli: " + event.text);
-                break;
-            case StationEventKind::Totals:
-                board_.totals(event.passed, event.failed, event.text);
-                break;
-            case StationEventKind::Database:
-                board_.database(databaseStateText(event.databaseOnline, event.recordsWaiting));
-                break;
-            case StationEventKind::Ended:
-                break;
-        }
-    }
-
-  private:
-    static std::string suffixOf(SlotState state) {
-        if (state == SlotState::Passed || state == SlotState::Failed) return "  remove board";
-        if (state == SlotState::Retrying) return "  retrying";
-        return std::string();
-    }
-
-    void showRecord(const StationEvent& event) {
-        const UnitRecord& record = *event.record;
-        const std::string line = recordLine(record);
-        if (!event.logged) {
-            board_.note("not in the log: " + line);
-            return;
-        }
-        // Through the board: standard output may show on the same terminal.
-        if (json_) {
-            board_.note(line, stdout);
-        } else if (record.event == RecordEvent::Result) {
-            board_.note(
-                "unit " + std::to_string(record.unit.value_or(0)) + " attempt " +
-                    std::to_string(record.attempt) +
-                    (record.serial ? " serial " + std::to_string(*record.serial) : std::string()) +
-                    ": " + resultLine(record.port, event.result),
-                stdout);
-        }
-    }
-
-    StationBoard& board_;
-    const bool json_;
-};
 
 // Ctrl-C once stops arming, twice aborts; a hang-up or a termination request aborts.
 void watchInterrupts(StationEngine& engine, std::atomic<bool>& interrupt,
@@ -189,8 +139,8 @@ int runStation(const StationOptions& options, PreparedStation& prepared, const C
     return stationEndStatus(engine.end());
 }
 
-}  // namespace
-
+// Ctrl-C (`interrupt`) once stops arming and lets the boards in flight
+// finish; twice aborts them, as a hang-up (`hangUp`) does.
 int runStationCommand(const StationOptions& options, std::atomic<bool>& interrupt,
                       std::atomic<bool>& hangUp) {
     std::unique_ptr<StationServer> page;
@@ -200,7 +150,7 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
     if (image.outcome != ImageOutcome::Loaded) {
         std::fprintf(stderr, "quorvel-cli: %s: %s\n", options.imagePath.c_str(),
                      singleLine(image.message).c_str());
-        return kExitImage;
+        return kStatusBadImage;
     }
     StationRequest request;
     request.ports = options.ports;
@@ -226,4 +176,76 @@ int runStationCommand(const StationOptions& options, std::atomic<bool>& interrup
     }
     return runStation(options, prepared, image, request.serialLayout, interrupt, hangUp,
                       page.get());
+}
+
+// The options of the serial number and of the line's database.
+void addSerialOptions(CLI::App& station, StationOptions& options, CLI::Option* log) {
+    CLI::Option* serialAt =
+        station.add_option("--serial-at", options.serialAt,
+                           "Write each unit's serial number into its image at this address");
+    CLI::Option* serialFile = station.add_option("--serial-file", options.serialFile,
+                                                 "File holding the next serial number");
+    CLI::Option* stationDb = addDatabaseOptions(station, options.db);
+    CLI::Option* serialPool = station.add_option(
+        "--serial-pool", options.serialPool,
+        "Take the serial numbers from this pool of the database (in place of --serial-file)");
+    station
+        .add_option("--serial-lease", options.serialLease,
+                    "Hold K numbers of the pool at a time, for outages of the database "
+                    "(default 1)")
+        ->check(CLI::Range(1, 100000))
+        ->needs(serialPool);
+    serialPool->needs(stationDb)->needs(serialAt)->excludes(serialFile);
+    serialFile->needs(serialAt);
+    serialFile->needs(log);  // every serial number given must be on record
+    station
+        .add_option("--serial-format", options.serialFormat,
+                    "u32le (the default), u32be or ascii:W (W digits)")
+        ->needs(serialAt);
+}
+
+int checkStationOptions(const CLI::App& station, const StationOptions& options) {
+    if (station.count("--serial-at") > 0 && station.count("--serial-file") == 0 &&
+        station.count("--serial-pool") == 0) {
+        return usageError("--serial-at needs --serial-file or --serial-pool", options.json);
+    }
+    return checkPortList(options.ports, options.json);
+}
+
+}  // namespace
+
+Subcommand addStationCommand(CLI::App& app) {
+    auto options = std::make_shared<StationOptions>();
+    CLI::App* station = app.add_subcommand(
+        "station", "Flash boards as they arrive on every port given, and record every unit");
+    addPortListOption(*station, options->ports, "; one slot each; repeat it or give a comma list");
+    CLI::Option* log = station->add_option(
+        "--log", options->logPath,
+        "Append every unit's start and result to FILE as JSON lines, synced to disk");
+    station->add_option("--station", options->station,
+                        "The station's name in its records (default: the host name)");
+    station->add_option("--limit", options->limit, "End after N boards have passed")
+        ->check(CLI::NonNegativeNumber);
+    station
+        ->add_option("--retries", options->retries,
+                     "Flash a board whose switch or transfer failed up to N more times")
+        ->check(CLI::NonNegativeNumber);
+    addSerialOptions(*station, *options, log);
+    station->add_flag("--json", options->json,
+                      "Every record on standard output as a JSON line, as in the log");
+    station->add_flag("--no-progress", options->plainProgress,
+                      "A line per state change instead of a board redrawn in place");
+    station->add_option("--http", options->http,
+                        "Serve the station's live page at [ADDRESS:]PORT (address 127.0.0.1 "
+                        "unless given; 0.0.0.0 serves every network, read-only)");
+    station->add_option("IMAGE", options->imagePath, "Image file: raw binary or Intel HEX")
+        ->required();
+    Subcommand command{station, [station, options](CommandSignals& signals) {
+                           if (const int status = checkStationOptions(*station, *options)) {
+                               return status;
+                           }
+                           return runStationCommand(*options, signals.interrupt, signals.hangUp);
+                       }};
+    command.watchesHangUp = true;
+    return command;
 }

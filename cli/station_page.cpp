@@ -2,21 +2,21 @@
 
 #include <cstdio>
 
-#include "cli/exit_status.h"
+#include "flashing/status.h"
 #include "web/listen_address.h"
 
 int openStationPage(const std::string& http, std::unique_ptr<StationServer>& server) {
-    if (http.empty()) return kExitSuccess;
+    if (http.empty()) return kStatusOk;
     ListenAddress address;
     std::string error;
     if (!parseListenAddress(http, address, error)) {
         std::fprintf(stderr, "quorvel-cli: --http: %s\n", error.c_str());
-        return kExitUsage;
+        return kStatusWrongRequest;
     }
     auto opened = std::make_unique<StationServer>(address);
     if (!opened->open(error)) {
         std::fprintf(stderr, "quorvel-cli: --http: %s\n", error.c_str());
-        return kExitUsage;
+        return kStatusWrongRequest;
     }
     if (!opened->loopback()) {
         std::fprintf(stderr,
@@ -26,7 +26,7 @@ int openStationPage(const std::string& http, std::unique_ptr<StationServer>& ser
                      opened->url().c_str());
     }
     server = std::move(opened);
-    return kExitSuccess;
+    return kStatusOk;
 }
 
 void startStationPage(StationServer& server, const StationSettings& settings) {

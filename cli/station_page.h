@@ -9,7 +9,7 @@
 #include "web/station_server.h"
 
 // Binds the page's address when `http` ("[ADDRESS:]PORT") is given. 0, or
-// kExitUsage for an address that cannot be served (said on standard error).
+// kStatusWrongRequest for an address that cannot be served (said on standard error).
 int openStationPage(const std::string& http, std::unique_ptr<StationServer>& server);
 
 // Serves the page for the station about to start.

@@ -15,7 +15,11 @@ constexpr std::size_t kSpareColumns = 1;
 
 TerminalRegion::TerminalRegion(bool inPlace, std::FILE* out, int columns, std::mutex& ownerLock,
                                Rows rows)
-    : inPlace_(inPlace), out_(out), columns_(columns), ownerLock_(ownerLock), rows_(std::move(rows)) {
+    : inPlace_(inPlace),
+      out_(out),
+      columns_(columns),
+      ownerLock_(ownerLock),
+      rows_(std::move(rows)) {
     if (inPlace_) divertErrorStreamTrace(&TerminalRegion::traceAbove, this);
 }
 

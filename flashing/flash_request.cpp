@@ -100,8 +100,8 @@ FlashRecord flashPort(const FlashRequest& request, const FlashEvents& events,
         flashDevice(request.port, first, request.downloadFlags, watched, stop, request.pauses);
     if (!record.facts.known) record.facts = lookUpPort(request.port);
     record.status = outcomeStatus(record.result.outcome);
-    record.detail = failureDetail(record.result);
-    record.reason = failureReason(record.result);
+    record.detail = jobDetailText(record.result);
+    record.reason = jobReasonText(record.result);
     record.bytesPerSecond = bytesPerSecond(record.result);
     return record;
 }

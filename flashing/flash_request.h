@@ -62,8 +62,8 @@ struct FlashRecord {
     std::string serialError;     // the number beforeTransfer gave could not be written
     FlashResult result;
     ResultStatus status = ResultStatus::NoDevice;
-    std::string detail;  // failureDetail()
-    std::string reason;  // failureReason()
+    std::string detail;  // jobDetailText()
+    std::string reason;  // jobReasonText()
     double bytesPerSecond = 0;
 };
 

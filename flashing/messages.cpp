@@ -44,7 +44,7 @@ std::string communicationErrorMessage(const TransferResult& transfer) {
     return "Communication Error \n" + std::to_string(displayCode(transfer));
 }
 
-std::string transferOutcomeText(const TransferResult& transfer) {
+std::string transferEndText(const TransferResult& transfer) {
     const std::string packet =
         transfer.packet > 0 ? " (packet " + std::to_string(transfer.packet) + ")" : "";
     const std::string deviceStatus = transfer.deviceStatus != TransferResult::kStatusNotKnown
@@ -74,26 +74,25 @@ std::string transferOutcomeText(const TransferResult& transfer) {
     return "unknown result";
 }
 
-std::string failureDetail(const FlashResult& result) {
+std::string jobDetailText(const FlashResult& result) {
     if (result.outcome == PortOutcome::Done) {
         return result.settleCut
                    ? "written; the pause while the device stores the image was cut short"
                    : "";
     }
     if (result.transferred && result.outcome != PortOutcome::Stopped) {
-        std::string detail =
-            singleLine(result.message) + ": " + transferOutcomeText(result.transfer);
+        std::string detail = singleLine(result.message) + ": " + transferEndText(result.transfer);
         if (result.outcome == PortOutcome::PortLost) detail += "; the port was lost";
         return detail;
     }
     return portOutcomeDetail(result.outcome, result.message, result.osError);
 }
 
-std::string failureDetail(const IdentifyResult& result) {
+std::string jobDetailText(const IdentifyResult& result) {
     return portOutcomeDetail(result.outcome, result.message, result.osError);
 }
 
-std::string failureReason(const FlashResult& result) {
+std::string jobReasonText(const FlashResult& result) {
     const std::string code = " (" + std::to_string(result.code()) + ")";
     switch (result.outcome) {
         case PortOutcome::Done:

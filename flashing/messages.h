@@ -24,17 +24,17 @@ constexpr const char* kFinishedLine = "finished.\n";
 
 // What a transfer's end means for the user ("written", "the device refused a
 // data packet (status 2)", "the port failed: <OS text>").
-std::string transferOutcomeText(const TransferResult& transfer);
+std::string transferEndText(const TransferResult& transfer);
 
 // Why a job did not succeed, for a person: the dialog's message on one line
 // and what lies behind it; for a written device whose pause was cut short,
 // says so. Empty for a plain success.
-std::string failureDetail(const FlashResult& result);
-std::string failureDetail(const IdentifyResult& result);
+std::string jobDetailText(const FlashResult& result);
+std::string jobDetailText(const IdentifyResult& result);
 
 // A few words on why a job failed, for a station's board and its records:
 // "no device", "port lost", "packet damaged (-9978)"; empty for a success.
-std::string failureReason(const FlashResult& result);
+std::string jobReasonText(const FlashResult& result);
 
 // A dialog message on one line: "Communication Error \n-9978" reads
 // "Communication Error -9978".

@@ -20,6 +20,16 @@ enum class ResultStatus : int {
 
 constexpr int statusNumber(ResultStatus status) { return static_cast<int>(status); }
 
+// The numbers, for code that returns a status as a number (an exit status).
+constexpr int kStatusOk = statusNumber(ResultStatus::Ok);
+constexpr int kStatusRefused = statusNumber(ResultStatus::Refused);
+constexpr int kStatusWrongRequest = statusNumber(ResultStatus::WrongRequest);
+constexpr int kStatusBadImage = statusNumber(ResultStatus::BadImage);
+constexpr int kStatusNoDevice = statusNumber(ResultStatus::NoDevice);
+constexpr int kStatusRecordsLost = statusNumber(ResultStatus::RecordsLost);
+constexpr int kStatusDatabase = statusNumber(ResultStatus::Database);
+constexpr int kStatusInterrupted = statusNumber(ResultStatus::Interrupted);
+
 // Every status, in the order of its number.
 constexpr std::array<ResultStatus, 8> kAllStatuses = {
     ResultStatus::Ok,       ResultStatus::Refused,    ResultStatus::WrongRequest,

@@ -21,7 +21,7 @@ DbSettings databaseOf(const StationRequest& request, const std::string& station)
 }
 
 int openPool(const StationRequest& request, PreparedStation& prepared, std::string& error) {
-    if (request.serialPool.empty()) return kStationOk;
+    if (request.serialPool.empty()) return kStatusOk;
     StationSettings& settings = prepared.settings;
     auto pool =
         std::make_unique<SerialPool>(databaseOf(request, settings.station), request.serialPool,
@@ -30,11 +30,11 @@ int openPool(const StationRequest& request, PreparedStation& prepared, std::stri
     const SerialTake check = pool->check(settings.highestSerial);
     if (check.status != SerialStatus::Taken) {
         error = pool->description() + " cannot be used: " + check.error;
-        return check.status == SerialStatus::Exhausted ? kStationRecordsLost : kStationDatabase;
+        return check.status == SerialStatus::Exhausted ? kStatusRecordsLost : kStatusDatabase;
     }
     prepared.serials = std::move(pool);
     settings.serials = prepared.serials.get();
-    return kStationOk;
+    return kStatusOk;
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& lo
     const DbOutcome url = checkDbUrl(request.dbUrl);
     if (!url.ok()) {
         error = url.failure == DbFailure::BadUrl ? "--db: " + url.message : url.message;
-        return url.failure == DbFailure::BadUrl ? kStationWrongRequest : kStationDatabase;
+        return url.failure == DbFailure::BadUrl ? kStatusWrongRequest : kStatusDatabase;
     }
     StationSettings& settings = prepared.settings;
     prepared.shipper =
@@ -71,13 +71,13 @@ int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& lo
                                 " is running on the database: give each station its own "
                                 "--station name"
                           : databaseProblem(request, outcome);
-        return kStationDatabase;
+        return kStatusDatabase;
     }
     const SchemaCheck schema = checkLineSchema(prepared.shipper->connection());
     if (schema.state != SchemaState::Ready) {
         error = schema.state == SchemaState::Unusable ? databaseProblem(request, schema.outcome)
                                                       : schema.message();
-        return kStationDatabase;
+        return kStatusDatabase;
     }
     // The log's records first: a number is void only when no start record has it.
     outcome = prepared.shipper->catchUp(logRecords);
@@ -85,7 +85,7 @@ int prepareLine(const StationRequest& request, const std::vector<UnitRecord>& lo
         outcome = settleStationLeases(prepared.shipper->connection(), settings.station);
     if (!outcome.ok()) {
         error = databaseProblem(request, outcome);
-        return kStationDatabase;
+        return kStatusDatabase;
     }
     settings.outbox = prepared.shipper.get();
     return openPool(request, prepared, error);

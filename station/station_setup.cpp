@@ -19,34 +19,34 @@ int imageFactsOf(const StationRequest& request, const CodeImage& image, ImageFac
     facts.path = request.imagePath;
     facts.sha256 = hash.finishHex();
     facts.bytes = image.byteCount();
-    if (request.imagePath.empty()) return kStationOk;  // bytes handed over, no file
+    if (request.imagePath.empty()) return kStatusOk;  // bytes handed over, no file
     if (!fileSha256(request.imagePath, facts.fileSha256, error)) {
         error = request.imagePath + ": " + error;
-        return kStationBadImage;
+        return kStatusBadImage;
     }
-    return kStationOk;
+    return kStatusOk;
 }
 
 // The file is there, reads, can be locked, and its number fits the format.
 int openSerials(const StationRequest& request, PreparedStation& prepared, std::string& error) {
     if (!request.serialPool.empty() && request.dbUrl.empty()) {
         error = "a serial-number pool needs the database that holds it";
-        return kStationWrongRequest;
+        return kStatusWrongRequest;
     }
-    if (!request.serialLayout || !request.serialPool.empty()) return kStationOk;
+    if (!request.serialLayout || !request.serialPool.empty()) return kStatusOk;
     if (request.logPath.empty()) {
         error = "serial numbers need a log: every number given must be on record";
-        return kStationWrongRequest;
+        return kStatusWrongRequest;
     }
     prepared.serials = std::make_unique<SerialFile>(request.serialFile);
     prepared.settings.highestSerial = highestSerial(*request.serialLayout);
     const SerialTake check = prepared.serials->check(prepared.settings.highestSerial);
     if (check.status != SerialStatus::Taken) {
         error = "the serial-number file " + request.serialFile + " cannot be used: " + check.error;
-        return kStationRecordsLost;
+        return kStatusRecordsLost;
     }
     prepared.settings.serials = prepared.serials.get();
-    return kStationOk;
+    return kStatusOk;
 }
 
 // A slot whose port is absent waits for it; one that another program holds,
@@ -60,19 +60,19 @@ int checkPorts(const std::vector<std::string>& ports, int& portOpenError, std::s
                 (portInUse(openError) ? " is in use by another program" : " cannot be opened") +
                 " (" + systemErrorText(static_cast<unsigned long>(openError)) + ", error " +
                 std::to_string(openError) + ")";
-        return kStationPortUnusable;
+        return kStatusNoDevice;
     }
-    return kStationOk;
+    return kStatusOk;
 }
 
 // Opened for appending, and read for the station's units and slots.
 int openLog(const std::string& path, PreparedStation& prepared, std::vector<UnitRecord>& records,
             std::string& error) {
-    if (path.empty()) return kStationOk;
+    if (path.empty()) return kStatusOk;
     std::string content;
     if (!readLogText(path, content, error)) {
         error = "the log " + path + " cannot be read: " + error;
-        return kStationRecordsLost;
+        return kStatusRecordsLost;
     }
     StationSettings& settings = prepared.settings;
     records = parseRecordLines(content).records;
@@ -82,12 +82,12 @@ int openLog(const std::string& path, PreparedStation& prepared, std::vector<Unit
     if (!prepared.log->open(path, osError, error)) {
         error = "the log " + path + " cannot be written: " + error + " (error " +
                 std::to_string(osError) + ")";
-        return kStationRecordsLost;
+        return kStatusRecordsLost;
     }
     settings.log = prepared.log.get();
     settings.logName = path;
     prepared.logPath = path;
-    return kStationOk;
+    return kStatusOk;
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ int prepareStation(const StationRequest& request, const CodeImage& image, Prepar
                       static_cast<unsigned>(request.serialLayout->address));
         error = "the serial number's " + std::to_string(request.serialLayout->width()) +
                 " bytes at " + address + " do not lie inside the image's data";
-        return kStationBadImage;
+        return kStatusBadImage;
     }
     if (const int status = imageFactsOf(request, image, settings.image, error)) return status;
     if (const int status = openSerials(request, prepared, error)) return status;
@@ -114,14 +114,14 @@ int prepareStation(const StationRequest& request, const CodeImage& image, Prepar
     if (logPath.empty() && !request.dbUrl.empty() &&
         !defaultStationLog(settings.station, logPath, error)) {
         error = "no default log: " + error;
-        return kStationRecordsLost;
+        return kStatusRecordsLost;
     }
     std::vector<UnitRecord> logRecords;
     if (const int status = openLog(logPath, prepared, logRecords, error)) return status;
-    return request.dbUrl.empty() ? kStationOk : prepareLine(request, logRecords, prepared, error);
+    return request.dbUrl.empty() ? kStatusOk : prepareLine(request, logRecords, prepared, error);
 }
 
 int stationEndStatus(const StationEnd& end) {
-    if (end.aborted) return kStationInterrupted;
-    return end.recordsLost || end.serialsFailed ? kStationRecordsLost : kStationOk;
+    if (end.aborted) return kStatusInterrupted;
+    return end.recordsLost || end.serialsFailed ? kStatusRecordsLost : kStatusOk;
 }

@@ -17,18 +17,6 @@
 #include "station/serial_source.h"
 #include "station/station_engine.h"
 
-// The statuses a station ends with (flashing/status.h).
-constexpr int kStationOk = statusNumber(ResultStatus::Ok);
-// A serial number without a log, say.
-constexpr int kStationWrongRequest = statusNumber(ResultStatus::WrongRequest);
-constexpr int kStationBadImage = statusNumber(ResultStatus::BadImage);
-// Held by another program, or refused by the system.
-constexpr int kStationPortUnusable = statusNumber(ResultStatus::NoDevice);
-constexpr int kStationRecordsLost = statusNumber(ResultStatus::RecordsLost);
-constexpr int kStationDatabase = statusNumber(ResultStatus::Database);
-// Aborted: boards in flight were cut short.
-constexpr int kStationInterrupted = statusNumber(ResultStatus::Interrupted);
-
 struct StationRequest {
     std::vector<std::string> ports;
     std::string imagePath;  // UTF-8; for the records' image_path and file digest
@@ -57,7 +45,7 @@ struct PreparedStation {
     std::string logPath;  // the log used: the one asked for, or the default one
 };
 
-// kStationOk, or the status of what is refused with its reason in `error`.
+// kStatusOk, or the status of what is refused with its reason in `error`.
 int prepareStation(const StationRequest& request, const CodeImage& image, PreparedStation& prepared,
                    std::string& error);
 

@@ -39,7 +39,7 @@ void StationEngine::flashUnit(std::size_t index) {
         showSlot(index, SlotState::Flashing);
         const SlotFlash flashed = attempt(index, unit, attemptNumber);
         passed = flashed.result.outcome == PortOutcome::Done;
-        reason = slot.refusal.empty() ? failureReason(flashed.result) : slot.refusal;
+        reason = slot.refusal.empty() ? jobReasonText(flashed.result) : slot.refusal;
         if (passed || !retryableOutcome(flashed.result.outcome) ||
             attemptNumber - firstAttempt >= settings_.retries || slot.halt.load()) {
             break;
@@ -71,7 +71,7 @@ SlotFlash StationEngine::attempt(std::size_t index, Unit& unit, int attemptNumbe
     UnitRecord record = newRecord(index, unit, attemptNumber, RecordEvent::Result);
     record.flash = flashed.flash;
     record.ok = flashed.result.outcome == PortOutcome::Done;
-    const std::string reason = slot.refusal.empty() ? failureReason(flashed.result) : slot.refusal;
+    const std::string reason = slot.refusal.empty() ? jobReasonText(flashed.result) : slot.refusal;
     if (!reason.empty()) record.reason = reason;
     writeRecord(index, std::move(record), &flashed.result);
     return flashed;

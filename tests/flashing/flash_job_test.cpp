@@ -304,7 +304,7 @@ TEST_F(FlashJobTest, AStopDuringTheSettlingPauseLeavesAWrittenDeviceDoneButSaysS
     EXPECT_TRUE(result.settleCut);
     EXPECT_LT(ticksSince(journal.tickAt(Step::Settling)), kSettleAfterDownloadMs);
     EXPECT_EQ(journal.lines, (std::vector<std::string>{kConnectedLine, kDownloadCompletedLine}));
-    EXPECT_EQ(failureDetail(result),
+    EXPECT_EQ(jobDetailText(result),
               "written; the pause while the device stores the image was cut short");
 }
 

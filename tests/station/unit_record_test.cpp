@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string resultLine(const std::string& time, const std::string& rest) {
+std::string portSummaryLine(const std::string& time, const std::string& rest) {
     return R"({"time":")" + time + R"(","port":"COM5","ok":true)" + rest + "}";
 }
 
@@ -27,15 +27,16 @@ TEST(UnitRecord, AUnitIsItsStationAndNumberOnAnyPort) {
 
 TEST(UnitRecord, RefusesTimesWithSignsOrSpacesAndNumbersTooLargeToHold) {
     UnitRecord record;
-    EXPECT_TRUE(parseRecordLine(resultLine("2026-12-07T10:00:00.5Z", ""), record));
+    EXPECT_TRUE(parseRecordLine(portSummaryLine("2026-12-07T10:00:00.5Z", ""), record));
     EXPECT_EQ(record.timeMs % 86400000, 36000500);
     for (const char* time : {"2026-12-07T10:-1:00Z", "2026-12- 7T10:00:00Z", "+026-12-07T10:00:00Z",
                              "2026-12-07T10:00:00", "2026-12-07T10:00:00.Z"}) {
-        EXPECT_FALSE(parseRecordLine(resultLine(time, ""), record)) << time;
+        EXPECT_FALSE(parseRecordLine(portSummaryLine(time, ""), record)) << time;
     }
     UnitRecord large;
     ASSERT_TRUE(parseRecordLine(
-        resultLine("2026-12-07T10:00:00Z", R"(,"unit":18446744073709551615,"attempt":3)"), large));
+        portSummaryLine("2026-12-07T10:00:00Z", R"(,"unit":18446744073709551615,"attempt":3)"),
+        large));
     EXPECT_FALSE(large.unit);  // not wrapped round to -1
     EXPECT_EQ(large.attempt, 3);
 }
