@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "flashing/status.h"
 #include "cli/json_output.h"
 #include "cli/system.h"
 #include "flashing/flash_request.h"
+#include "flashing/status.h"
 
 namespace {
 

@@ -105,4 +105,25 @@ TEST(CliReport, CountsUnitsByTheirLastAttemptPerSlotAndNamesDuplicateSerials) {
     EXPECT_EQ(runCli({"report", path}).status, 5);
 }
 
+// 6 of 7 is 85.714...: printed as the two-place decimal, not as the double
+// next to it (85.71000000000001).
+TEST(CliReport, FiguresArePrintedAsTheirRoundedDecimals) {
+    char pattern[] = "/tmp/quorvel-report-XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string path = pattern;
+    {
+        std::ofstream log(path, std::ios::binary);
+        for (int unit = 1; unit <= 7; ++unit) {
+            log << record("10:00:0" + std::to_string(unit) + ".000", "COM5", unit != 7, unit, 1,
+                          unit != 7 ? "" : "no device", std::to_string(1000 + unit));
+        }
+    }
+    const CliOutcome outcome = runCli({"report", path, "--json"});
+    std::remove(path.c_str());
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("\"yield_percent\": 85.71,"), std::string::npos) << outcome.out;
+}
+
 }  // namespace
