@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "cli/command_line.h"
-#include "cli/port_result.h"
 #include "cli/station_board.h"
 #include "cli/station_page.h"
 #include "cli/station_printer.h"
