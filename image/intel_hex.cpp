@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -49,6 +50,99 @@ class Coverage {
     std::map<std::uint64_t, std::uint64_t> ranges_;
 };
 
+// The next line of `text` from `position`, without its line end and
+// trailing blanks; `position` moves past it.
+std::string nextLine(const std::string& text, std::size_t& position) {
+    std::size_t end = text.find('\n', position);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(position, end - position);
+    position = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+// A record's bytes from its line, checked for form, length and checksum:
+// what is wrong with it, or null.
+const char* decodeRecord(const std::string& line, std::vector<std::uint8_t>& record) {
+    if (line[0] != ':') return "does not begin with ':'";
+    if (!decodePairs(line, record)) return "not hexadecimal digit pairs";
+    if (record.size() < 5 || record.size() != 5u + record[0]) {
+        return "length does not match the byte count";
+    }
+    std::uint8_t sum = 0;
+    for (std::uint8_t byte : record) sum = static_cast<std::uint8_t>(sum + byte);
+    if (sum != 0) return "bad checksum";
+    return nullptr;
+}
+
+// What the records so far have said: the address base, the runs of data,
+// the addresses given, and whether the end-of-file record came.
+class HexReader {
+  public:
+    HexReader(std::uint32_t windowStart, std::uint32_t windowEnd)
+        : windowStart_(windowStart), windowEnd_(windowEnd) {}
+
+    // Takes one checked record: what is wrong with it, or null.
+    const char* take(const std::vector<std::uint8_t>& record) {
+        const std::uint8_t count = record[0];
+        const std::uint32_t offset = static_cast<std::uint32_t>(record[1] << 8 | record[2]);
+        const std::uint8_t* data = record.data() + 4;
+        switch (record[3]) {
+            case kData:
+                return addData(offset, data, count);
+            case kEndOfFile:
+                if (count != 0) return "end-of-file record with data";
+                ended_ = true;
+                return nullptr;
+            case kExtendedSegment:
+            case kExtendedLinear: {
+                if (count != 2) return "address record without two data bytes";
+                const std::uint32_t value = static_cast<std::uint32_t>(data[0] << 8 | data[1]);
+                base_ = record[3] == kExtendedSegment ? value << 4 : value << 16;
+                return nullptr;
+            }
+            case kStartSegment:
+            case kStartLinear:
+                return nullptr;  // where execution starts: nothing to write
+            default:
+                return "unknown record type";
+        }
+    }
+
+    bool ended() const { return ended_; }
+    std::vector<HexRun> takeRuns() { return std::move(runs_); }
+
+  private:
+    // Data that continues the last run extends it; other data starts a run.
+    const char* addData(std::uint32_t offset, const std::uint8_t* data, std::uint8_t count) {
+        if (count == 0) return nullptr;
+        const std::uint64_t start = std::uint64_t{base_} + offset;
+        const std::uint64_t stop = start + count;
+        if (start < windowStart_ || stop > windowEnd_) {
+            return "data outside the CODE area's addresses";
+        }
+        if (coverage_.overlaps(start, stop)) return "data for addresses given before";
+        coverage_.add(start, stop);
+        const auto address = static_cast<std::uint32_t>(start);
+        HexRun* last = runs_.empty() ? nullptr : &runs_.back();
+        if (last != nullptr && last->address + last->bytes.size() == address) {
+            last->bytes.insert(last->bytes.end(), data, data + count);
+        } else {
+            runs_.push_back(HexRun{address, std::vector<std::uint8_t>(data, data + count)});
+        }
+        return nullptr;
+    }
+
+    const std::uint32_t windowStart_;
+    const std::uint32_t windowEnd_;
+    std::uint32_t base_ = 0;  // from the last extended address record
+    bool ended_ = false;
+    Coverage coverage_;
+    std::vector<HexRun> runs_;
+};
+
 }  // namespace
 
 HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart,
@@ -60,77 +154,21 @@ HexParse parseIntelHex(const std::string& text, std::uint32_t windowStart,
         return result;
     };
 
-    std::uint32_t base = 0;  // from the last extended address record
-    bool ended = false;
-    Coverage coverage;
+    HexReader reader(windowStart, windowEnd);
     std::vector<std::uint8_t> record;
     std::size_t lineNumber = 0;
     std::size_t position = 0;
     while (position < text.size()) {
-        std::size_t end = text.find('\n', position);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(position, end - position);
-        position = end + 1;
+        const std::string line = nextLine(text, position);
         ++lineNumber;
-        while (!line.empty() &&
-               (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
-            line.pop_back();
-        }
         if (line.empty()) continue;
-        if (ended) return refuse(lineNumber, "record after the end-of-file record");
-        if (line[0] != ':') return refuse(lineNumber, "does not begin with ':'");
-        if (!decodePairs(line, record)) return refuse(lineNumber, "not hexadecimal digit pairs");
-        if (record.size() < 5 || record.size() != 5u + record[0]) {
-            return refuse(lineNumber, "length does not match the byte count");
-        }
-        std::uint8_t sum = 0;
-        for (std::uint8_t byte : record) sum = static_cast<std::uint8_t>(sum + byte);
-        if (sum != 0) return refuse(lineNumber, "bad checksum");
-
-        const std::uint8_t count = record[0];
-        const std::uint32_t offset = static_cast<std::uint32_t>(record[1] << 8 | record[2]);
-        const std::uint8_t* data = record.data() + 4;
-        switch (record[3]) {
-            case kData: {
-                if (count == 0) break;
-                const std::uint64_t start = std::uint64_t{base} + offset;
-                const std::uint64_t stop = start + count;
-                if (start < windowStart || stop > windowEnd) {
-                    return refuse(lineNumber, "data outside the CODE area's addresses");
-                }
-                if (coverage.overlaps(start, stop)) {
-                    return refuse(lineNumber, "data for addresses given before");
-                }
-                coverage.add(start, stop);
-                const auto address = static_cast<std::uint32_t>(start);
-                HexRun* last = result.runs.empty() ? nullptr : &result.runs.back();
-                if (last != nullptr && last->address + last->bytes.size() == address) {
-                    last->bytes.insert(last->bytes.end(), data, data + count);
-                } else {
-                    result.runs.push_back(
-                        HexRun{address, std::vector<std::uint8_t>(data, data + count)});
-                }
-                break;
-            }
-            case kEndOfFile:
-                if (count != 0) return refuse(lineNumber, "end-of-file record with data");
-                ended = true;
-                break;
-            case kExtendedSegment:
-            case kExtendedLinear: {
-                if (count != 2) return refuse(lineNumber, "address record without two data bytes");
-                const std::uint32_t value = static_cast<std::uint32_t>(data[0] << 8 | data[1]);
-                base = record[3] == kExtendedSegment ? value << 4 : value << 16;
-                break;
-            }
-            case kStartSegment:
-            case kStartLinear:
-                break;  // where execution starts: nothing to write
-            default:
-                return refuse(lineNumber, "unknown record type");
-        }
+        if (reader.ended()) return refuse(lineNumber, "record after the end-of-file record");
+        const char* fault = decodeRecord(line, record);
+        if (fault == nullptr) fault = reader.take(record);
+        if (fault != nullptr) return refuse(lineNumber, fault);
     }
-    if (!ended) return refuse(lineNumber, "no end-of-file record");
+    if (!reader.ended()) return refuse(lineNumber, "no end-of-file record");
+    result.runs = reader.takeRuns();
     result.ok = true;
     return result;
 }

@@ -57,6 +57,8 @@ TEST(IntelHex, EveryFaultRefusesTheFileWithItsLine) {
         {kBase + record(0, 0x8000, {1, 2, 3}) + record(0, 0x8002, {4}) + kEnd,
          "line 3: data for addresses given before"},
         {kBase + record(6, 0, {}) + kEnd, "line 2: unknown record type"},
+        {kBase + record(1, 0, {0}), "line 2: end-of-file record with data"},
+        {record(4, 0, {0x10}) + kEnd, "line 1: address record without two data bytes"},
         {kBase + record(0, 0x8000, {1}), "line 2: no end-of-file record"},
         {kBase + kEnd + record(0, 0x8000, {1}), "line 3: record after the end-of-file record"},
     };

@@ -168,6 +168,31 @@ TEST(StationServer, ServesThePageItsFilesAndStateAndRefusesEverythingElse) {
     EXPECT_NE(client.readUntil("QuorvelCharts").find("HTTP/1.1 200 OK"), std::string::npos);
 }
 
+TEST(StationServer, HeadGivesTheHeadersAloneAndKeepsTheConnection) {
+    Served served;
+    Client client(served.port());
+    client.send("HEAD / HTTP/1.1\r\nHost: x\r\n\r\nHEAD /api/events HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string page = client.readUntil("\r\n\r\n");
+    EXPECT_EQ(statusLine(page), "HTTP/1.1 200 OK");
+    EXPECT_NE(page.find("Content-Type: text/html"), std::string::npos);
+    const std::string events = client.readUntil("\r\n\r\n");
+    EXPECT_EQ(statusLine(events), "HTTP/1.1 200 OK") << "the page's body was sent too";
+    EXPECT_NE(events.find("Content-Type: text/event-stream"), std::string::npos);
+    EXPECT_EQ(client.readUntil("data: ", 200), "") << "HEAD opened an event stream";
+}
+
+TEST(StationServer, StopSendsTheLastStateAndEndsTheStreams) {
+    Served served;
+    Client stream(served.port());
+    stream.send(get("/api/events"));
+    stream.readUntil("}\n\n");
+    served.server.observer().onEvent(passedEvent(0, 9));
+    served.server.stop();
+    const auto stopped = SteadyClock::now();
+    EXPECT_EQ(lastEvent(stream.readUntil("\x01never"))["slots"][0]["unit"], 9);
+    EXPECT_LT(SteadyClock::now() - stopped, std::chrono::milliseconds(1000)) << "still open";
+}
+
 TEST(StationServer, APortTakenByAnotherListenerIsRefusedAtOpen) {
     Served first;
     StationServer second(ListenAddress{"127.0.0.1", first.port()});

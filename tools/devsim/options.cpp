@@ -25,103 +25,106 @@ bool parseList(const std::string& text, std::vector<std::uint32_t>& values) {
     return !values.empty() && text.back() != ',';
 }
 
-}  // namespace
+// One option's value, and where it goes.
+struct OptionValue {
+    const std::string& name;
+    const std::string& given;
+    Options& options;
+    std::string& error;
+    bool& announceGiven;  // --announce came, so --max-packet-words counts no more
 
-bool parseNumber(const std::string& text, std::uint32_t& value) {
-    if (text.empty() || text[0] == '-') return false;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (*end != '\0' || parsed > 0xFFFFFFFFull) return false;
-    value = static_cast<std::uint32_t>(parsed);
-    return true;
-}
+    // A number up to `limit` into `field`.
+    bool number(std::uint32_t& field, std::uint32_t limit = 0xFFFFFFFFu) {
+        if (parseNumber(given, field) && field <= limit) return true;
+        error = "bad value '" + given + "' for " + name;
+        return false;
+    }
+    // The value as it is into `field`.
+    bool keep(std::string& field) {
+        field = given;
+        return true;
+    }
+};
 
-bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
-    bool announceGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (name == "--verbose" || name == "-v") {
-            options.verbose = true;
-            continue;
-        }
-        if (name == "--times") {
-            options.timestamps = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            error = "option " + name + " needs a value (see --help)";
-            return false;
-        }
-        const std::string value = argv[++i];
-        auto number = [&](std::uint32_t& field, std::uint32_t limit = 0xFFFFFFFFu) {
-            if (parseNumber(value, field) && field <= limit) return true;
-            error = "bad value '" + value + "' for " + name;
-            return false;
-        };
-        bool ok = true;
-        if (name == "--start") {
-            if (value == "app") {
-                options.start = Program::App;
-            } else if (value == "boot") {
-                options.start = Program::Boot;
-            } else if (value == "none") {
-                options.start = Program::None;
-            } else {
-                error = "--start takes app, boot or none";
-                ok = false;
-            }
-        } else if (name == "--app-version") {
-            options.appVersion = value;
-        } else if (name == "--boot-version") {
-            ok = number(options.bootVersion);
-        } else if (name == "--max-packet-words") {
-            std::uint32_t words = 0;
-            ok = number(words);
-            if (ok && !announceGiven) options.announcements = {words};
-        } else if (name == "--announce") {
-            ok = parseList(value, options.announcements);
-            if (!ok) error = "--announce takes a comma-separated list of up to 100 numbers";
-            announceGiven = true;
-        } else if (name == "--noise") {
-            ok = number(options.noisePackets, kMaxNoisePackets);
-        } else if (name == "--boot-delay") {
-            ok = number(options.bootDelayMs, kMaxDelayMs);
-        } else if (name == "--vanish") {
-            ok = number(options.vanishMs, kMaxDelayMs);
-        } else if (name == "--end-status") {
-            ok = number(options.endStatus);
-        } else if (name == "--baud") {
-            ok = number(options.baud);
-        } else if (name == "--latency") {
-            ok = number(options.latencyMs, kMaxDelayMs);
-        } else if (name == "--adapter-latency") {
-            ok = number(options.adapterLatencyMs, kMaxAdapterLatencyMs);
-        } else if (name == "--link") {
-            options.linkPath = value;
-        } else if (name == "--flash") {
-            options.flashPath = value;
-        } else if (name == "--flash-base") {
-            ok = number(options.flashBase);
-        } else if (name == "--transcript") {
-            options.transcriptPath = value;
-        } else if (name == "--control") {
-            options.controlPath = value;
-        } else if (name == "--fault") {
-            ok = options.faults.add(value, error);
-        } else {
-            error = "unknown option " + name + " (see --help)";
-            ok = false;
-        }
-        if (!ok) return false;
+bool setStart(OptionValue& value) {
+    if (value.given == "app") {
+        value.options.start = Program::App;
+    } else if (value.given == "boot") {
+        value.options.start = Program::Boot;
+    } else if (value.given == "none") {
+        value.options.start = Program::None;
+    } else {
+        value.error = "--start takes app, boot or none";
+        return false;
     }
     return true;
 }
 
-std::string helpText() {
+bool setMaxPacketWords(OptionValue& value) {
+    std::uint32_t words = 0;
+    if (!value.number(words)) return false;
+    if (!value.announceGiven) value.options.announcements = {words};
+    return true;
+}
+
+bool setAnnouncements(OptionValue& value) {
+    value.announceGiven = true;
+    if (parseList(value.given, value.options.announcements)) return true;
+    value.error = "--announce takes a comma-separated list of up to 100 numbers";
+    return false;
+}
+
+struct ValueOption {
+    const char* name;
+    bool (*apply)(OptionValue& value);
+};
+
+// The options that take a value.
+const ValueOption kValueOptions[] = {
+    {"--start", setStart},
+    {"--app-version", [](OptionValue& v) { return v.keep(v.options.appVersion); }},
+    {"--boot-version", [](OptionValue& v) { return v.number(v.options.bootVersion); }},
+    {"--max-packet-words", setMaxPacketWords},
+    {"--announce", setAnnouncements},
+    {"--noise", [](OptionValue& v) { return v.number(v.options.noisePackets, kMaxNoisePackets); }},
+    {"--boot-delay", [](OptionValue& v) { return v.number(v.options.bootDelayMs, kMaxDelayMs); }},
+    {"--vanish", [](OptionValue& v) { return v.number(v.options.vanishMs, kMaxDelayMs); }},
+    {"--end-status", [](OptionValue& v) { return v.number(v.options.endStatus); }},
+    {"--baud", [](OptionValue& v) { return v.number(v.options.baud); }},
+    {"--latency", [](OptionValue& v) { return v.number(v.options.latencyMs, kMaxDelayMs); }},
+    {"--adapter-latency",
+     [](OptionValue& v) { return v.number(v.options.adapterLatencyMs, kMaxAdapterLatencyMs); }},
+    {"--link", [](OptionValue& v) { return v.keep(v.options.linkPath); }},
+    {"--flash", [](OptionValue& v) { return v.keep(v.options.flashPath); }},
+    {"--flash-base", [](OptionValue& v) { return v.number(v.options.flashBase); }},
+    {"--transcript", [](OptionValue& v) { return v.keep(v.options.transcriptPath); }},
+    {"--control", [](OptionValue& v) { return v.keep(v.options.controlPath); }},
+    {"--fault", [](OptionValue& v) { return v.options.faults.add(v.given, v.error); }},
+};
+
+const ValueOption* findValueOption(const std::string& name) {
+    for (const ValueOption& option : kValueOptions) {
+        if (name == option.name) return &option;
+    }
+    return nullptr;
+}
+
+// Sets the option that takes no value; false when `name` is none of them.
+bool setFlag(const std::string& name, Options& options) {
+    if (name == "--help" || name == "-h") {
+        options.help = true;
+    } else if (name == "--verbose" || name == "-v") {
+        options.verbose = true;
+    } else if (name == "--times") {
+        options.timestamps = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// What the simulator plays, and how.
+const char* aboutText() {
     return "Usage: devsim [options]\n"
            "\n"
            "Plays the flashed device on a pseudo-terminal: its application firmware (ASCII\n"
@@ -136,8 +139,12 @@ std::string helpText() {
            "status 14), verifies each data packet (checksum, length, flags, pad, address\n"
            "continuity, full packets before the last) and acknowledges it with status 0, 2\n"
            "(checksum) or 5 (other faults); the end packet gets subject 2 and the end status.\n"
-           "\n"
-           "Options (numbers are decimal or 0x hexadecimal):\n"
+           "\n";
+}
+
+// The options that set up the device and the line.
+const char* optionsText() {
+    return "Options (numbers are decimal or 0x hexadecimal):\n"
            "  --start app|boot|none     program running at start (default app); none: the slot\n"
            "                            holds no board, the port exists but nothing answers\n"
            "                            until \"place\"\n"
@@ -167,8 +174,12 @@ std::string helpText() {
            "                            place) writes FILE.n, so with --start none the first\n"
            "                            board placed writes FILE.2\n"
            "  --flash-base ADDR         first address of the flash file (default 0x108000)\n"
-           "  --transcript FILE         one line per event (received, sent, mode changes)\n"
-           "  --control PATH            poll PATH every 50 ms; run its lines, then delete it:\n"
+           "  --transcript FILE         one line per event (received, sent, mode changes)\n";
+}
+
+// --control and its commands.
+const char* controlText() {
+    return "  --control PATH            poll PATH every 50 ms; run its lines, then delete it:\n"
            "                              vanish        remove the port until \"appear\"\n"
            "                              appear        create the port again\n"
            "                              mode app|boot restart into that program\n"
@@ -191,7 +202,43 @@ std::string helpText() {
            "                                            board's input is dropped and it sends\n"
            "                                            nothing; then it answers as before\n"
            "                              fault NAME... replace the faults (none: clear them)\n"
-           "                              quit          exit as on SIGTERM\n"
+           "                              quit          exit as on SIGTERM\n";
+}
+
+}  // namespace
+
+bool parseNumber(const std::string& text, std::uint32_t& value) {
+    if (text.empty() || text[0] == '-') return false;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || parsed > 0xFFFFFFFFull) return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
+    bool announceGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (setFlag(name, options)) continue;
+        if (i + 1 >= argc) {
+            error = "option " + name + " needs a value (see --help)";
+            return false;
+        }
+        const std::string given = argv[++i];
+        const ValueOption* option = findValueOption(name);
+        if (option == nullptr) {
+            error = "unknown option " + name + " (see --help)";
+            return false;
+        }
+        OptionValue value{name, given, options, error, announceGiven};
+        if (!option->apply(value)) return false;
+    }
+    return true;
+}
+
+std::string helpText() {
+    return std::string(aboutText()) + optionsText() + controlText() +
            "  --fault NAME              inject a fault (repeatable); NAME is one of\n" +
            faultHelp() +
            "                            append \",once\" to apply it to the first download only\n"
