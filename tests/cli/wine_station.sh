@@ -21,14 +21,20 @@ wine "$cli" station --no-progress --limit 1 --station "line 3" --log "$(win "$lo
     --port "COM$QUORVEL_DEVICE_COM" "$(win "$work/image.bin")" \
     >"$work/out.txt" 2>"$work/err.txt" </dev/null &
 pid=$!
+fail() { echo "$1" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1; }
 echo "place boot" >"$QUORVEL_DEVICE_DIR/control"
-for _ in $(seq 1 600); do
+# Bounded, and within ctest's time-out, so that a station that never ends is
+# said with what it printed.
+for _ in $(seq 1 1000); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
+if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid"
+    fail "quorvel-cli.exe station did not end within 100 s"
+fi
 wait "$pid"
 status=$?
-fail() { echo "$1" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1; }
 [ $status -eq 0 ] || fail "quorvel-cli.exe station ended with status $status"
 [ "$(wc -l <"$log")" -eq 2 ] || fail "the log does not hold a start and a result"
 head -n 1 "$log" | grep -q '"event":"start".*"serial":500' || fail "no start record with serial 500"
