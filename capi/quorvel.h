@@ -58,6 +58,7 @@ extern "C" {
 #define QUORVEL_OUTCOME_BAD_ARGUMENTS 10
 #define QUORVEL_OUTCOME_INTERNAL_ERROR 11 /* the library failed (out of memory); status 1 */
 #define QUORVEL_OUTCOME_RECORDS 12        /* a station's log or serial-number file; status 5 */
+#define QUORVEL_OUTCOME_DATABASE 13       /* a station's line database; status 6 */
 
 /* The binary layout of the structs below; the shared library's SOVERSION. */
 #define QUORVEL_ABI_VERSION 1

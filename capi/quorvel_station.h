@@ -23,7 +23,12 @@ extern "C" {
  */
 typedef struct quorvel_station quorvel_station;
 
-/* Options of a station; zero means the default. Set size to sizeof(quorvel_station_options). */
+/*
+ * Options of a station; zero means the default. Set size to
+ * sizeof(quorvel_station_options). A program built before the database's
+ * fields existed sets the size of the options up to pauses; it is accepted,
+ * with those fields read as zero.
+ */
 typedef struct quorvel_station_options {
     size_t size;
     const char* const* ports; /* the slots, named as for quorvel_flash */
@@ -47,17 +52,31 @@ typedef struct quorvel_station_options {
     int limit;                /* boards to pass before arming stops; 0: no limit */
     const char* station_name; /* the name in every record; NULL or "": the host name */
     int pauses;               /* QUORVEL_PAUSES_* */
+    /* The line's database (a libpq URL or key=value string) the records are
+     * sent to, as quorvel-cli station --db. Without log_path, a default log
+     * in the program's data folder holds what is not sent yet. NULL or "":
+     * none. */
+    const char* db_url;
+    uint32_t db_timeout_ms; /* a wait on the database, 100 to 3 600 000; 0: 10 000 */
+    /* The pool of the database the serial numbers come from, in place of
+     * serial_file; it needs db_url, serial_address and serial_format. NULL
+     * or "": none. */
+    const char* serial_pool;
+    uint64_t serial_lease; /* numbers of the pool held at a time, 1 to 100 000; 0: 1 */
 } quorvel_station_options;
 
 /*
  * Checks the options as quorvel-cli station does, then starts the station's
  * slots. Refused, with the reason in result (may be NULL), before any board
  * is touched: status 2 for a wrong option (no ports or image, a serial file
- * without a log or without a format); 3 for a serial number outside the
- * image's data; 5 for a serial-number file that is missing, cannot be locked
- * or holds a number too large for the format, and for a log that cannot be
- * read or opened; 4 for a port that another program holds or that cannot be
- * opened (a port that is absent is waited for). *station is NULL then.
+ * without a log or without a format, a pool without a database or with a
+ * serial file); 3 for a serial number outside the image's data; 5 for a
+ * serial-number file that is missing, cannot be locked or holds a number too
+ * large for the format, for a pool that has run out, and for a log that
+ * cannot be read or opened; 4 for a port that another program holds or that
+ * cannot be opened (a port that is absent is waited for); 6 for a database
+ * that cannot be reached or used, or where a station of the same name runs
+ * (the URL's password is never shown). *station is NULL then.
  * Another station's lock on the serial-number file is waited for, 10 s at most.
  */
 QUORVEL_API int quorvel_station_create(const quorvel_station_options* options,

@@ -3,6 +3,7 @@
 // thread of its own. The start-up checks and statuses are every front end's
 // (station/station_setup.h).
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -38,6 +39,7 @@ static_assert(kStatusWrongRequest == QUORVEL_STATUS_ARGUMENTS &&
                   kStatusBadImage == QUORVEL_STATUS_IMAGE &&
                   kStatusNoDevice == QUORVEL_STATUS_NO_DEVICE &&
                   kStatusRecordsLost == QUORVEL_STATUS_RECORDS &&
+                  kStatusDatabase == QUORVEL_STATUS_DATABASE &&
                   kStatusInterrupted == QUORVEL_STATUS_CANCELLED,
               "a station's statuses are the library's");
 
@@ -45,6 +47,15 @@ namespace {
 
 // Names go into every record and event; a longer one is a mistake, not a name.
 constexpr std::size_t kLongestName = 255;
+
+// The options' size before the database's fields: programs built then still run.
+constexpr std::size_t kOptionsBeforeDatabase = offsetof(quorvel_station_options, db_url);
+
+// The command line's bounds for --db-timeout and --serial-lease.
+constexpr std::uint32_t kDefaultDbTimeoutMs = 10000;
+constexpr std::uint32_t kShortestDbTimeoutMs = 100;
+constexpr std::uint32_t kLongestDbTimeoutMs = 3600000;
+constexpr std::uint64_t kLargestSerialLease = 100000;
 
 // The options as values, checked.
 struct StationPlan {
@@ -68,14 +79,43 @@ std::string portsProblem(const quorvel_station_options& options, std::vector<std
     return repeatedPortProblem(ports);
 }
 
+// "": the database's options agree with each other.
+std::string databaseProblem(const quorvel_station_options& options, StationRequest& request) {
+    request.dbUrl = textOf(options.db_url);
+    request.serialPool = textOf(options.serial_pool);
+    if (request.dbUrl.empty() && options.db_timeout_ms != 0) {
+        return "db_timeout_ms needs a database (db_url)";
+    }
+    if (options.db_timeout_ms != 0 && (options.db_timeout_ms < kShortestDbTimeoutMs ||
+                                       options.db_timeout_ms > kLongestDbTimeoutMs)) {
+        return "db_timeout_ms must be 100 to 3600000";
+    }
+    request.dbTimeoutMs = options.db_timeout_ms != 0 ? options.db_timeout_ms : kDefaultDbTimeoutMs;
+    if (request.serialPool.empty()) {
+        return options.serial_lease != 0 ? "serial_lease needs a serial-number pool (serial_pool)"
+                                         : "";
+    }
+    if (request.dbUrl.empty()) return "a serial-number pool needs a database (db_url)";
+    if (!request.serialFile.empty()) return "serial_pool and serial_file exclude each other";
+    if (options.serial_lease > kLargestSerialLease) return "serial_lease must be 1 to 100000";
+    request.serialLease = options.serial_lease != 0 ? options.serial_lease : 1;
+    return "";
+}
+
 // "": the serial-number options agree with each other and with the log.
 std::string serialsProblem(const quorvel_station_options& options, StationRequest& request) {
     const bool numbered = options.serial_format != QUORVEL_SERIAL_NONE;
-    if (request.serialFile.empty()) {
-        return numbered ? "serial_format needs a serial-number file (serial_file)" : "";
+    const bool pooled = !request.serialPool.empty();
+    if (request.serialFile.empty() && !pooled) {
+        return numbered ? "serial_format needs a serial-number file (serial_file) or pool "
+                          "(serial_pool)"
+                        : "";
     }
-    if (!numbered) return "a serial-number file needs serial_format and serial_address";
-    if (request.logPath.empty()) {
+    if (!numbered) {
+        return pooled ? "a serial-number pool needs serial_format and serial_address"
+                      : "a serial-number file needs serial_format and serial_address";
+    }
+    if (!pooled && request.logPath.empty()) {
         return "a serial-number file needs a log (log_path), so that every number given is on "
                "record";
     }
@@ -107,6 +147,9 @@ std::string optionsProblem(const quorvel_station_options& options, StationPlan& 
     request.station = textOf(options.station_name);
     if (request.station.size() > kLongestName) return "a station name longer than 255 bytes";
     plan.pauses = options.pauses == QUORVEL_PAUSES_SIMULATOR ? kSimulatorPauses : FlashPauses{};
+    if (const std::string problem = databaseProblem(options, request); !problem.empty()) {
+        return problem;
+    }
     return serialsProblem(options, request);
 }
 
@@ -126,8 +169,9 @@ int refuse(int status, const std::string& error, int portOpenError, quorvel_resu
             return deliver(refused, result);
         }
     }
-    return deliver(refusedResult(status, QUORVEL_OUTCOME_RECORDS, statusCodeText(status, 0), error),
-                   result);
+    const int outcome =
+        status == kStatusDatabase ? QUORVEL_OUTCOME_DATABASE : QUORVEL_OUTCOME_RECORDS;
+    return deliver(refusedResult(status, outcome, statusCodeText(status, 0), error), result);
 }
 
 CodeImage copyOf(const CodeImage& source) {
@@ -169,15 +213,19 @@ int createStation(const quorvel_station_options* given, quorvel_station** create
     if (given == nullptr || created == nullptr)
         return wrongArgument(result, "no options or no station");
     if (!resultUsable(result)) return QUORVEL_STATUS_ARGUMENTS;
-    if (given->size < sizeof(quorvel_station_options)) {
+    if (given->size < sizeof(quorvel_station_options) && given->size != kOptionsBeforeDatabase) {
         return wrongArgument(result, "options.size is smaller than quorvel_station_options");
     }
+    // The fields past the caller's size are zero: the defaults.
+    quorvel_station_options options;
+    std::memset(&options, 0, sizeof options);
+    std::memcpy(&options, given, std::min(given->size, sizeof options));
     StationPlan plan;
-    if (const std::string problem = optionsProblem(*given, plan); !problem.empty()) {
+    if (const std::string problem = optionsProblem(options, plan); !problem.empty()) {
         return wrongArgument(result, problem);
     }
     auto station = std::make_unique<quorvel_station>();
-    const int status = startStation(plan, *given->image, *station, result);
+    const int status = startStation(plan, *options.image, *station, result);
     if (status == QUORVEL_STATUS_OK) *created = station.release();
     return status;
 }

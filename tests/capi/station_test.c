@@ -1,10 +1,13 @@
 /* A station through quorvel.h from C: two slots, each with a board in its
  * boot loader, both flashed as units with serial numbers from a file and
- * recorded in a log; then stopped, and ended. (Python's tests refuse starts.)
+ * recorded in a log; then stopped, and ended. Then the options' sizes: the
+ * layout before the database's fields still starts a station. (Python's
+ * tests refuse starts.)
  *   capi_station_test <port 1> <flash file 1> <port 2> <flash file 2>
  * The image, the log and the serial-number file go beside the first flash file. */
 #define _POSIX_C_SOURCE 200809L /* nanosleep under strict C99 */
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -176,6 +179,45 @@ static void check_station(const char* const* ports, const char* const* flash_fil
     }
 }
 
+/* Options of the size a program built before the database's fields passes:
+ * accepted, with what lies past that size (here a pool, which would need a
+ * database) never read. A size between the two layouts is refused. */
+static void check_option_sizes(quorvel_image* image) {
+    char absent[kPathBytes];
+    path_of("absent-port", absent); /* an absent port is waited for: no board is touched */
+    const char* const ports[1] = {absent};
+    quorvel_station_options options = station_options(ports, image, NULL, NULL);
+    options.port_count = 1;
+    options.serial_format = QUORVEL_SERIAL_NONE;
+    options.serial_pool = "lot";
+    options.serial_lease = 5;
+    quorvel_result result;
+    result.size = sizeof result;
+    quorvel_station* station = NULL;
+
+    /* With every field read, a pool without a database is a wrong option. */
+    CHECK(quorvel_station_create(&options, &station, &result) == QUORVEL_STATUS_ARGUMENTS);
+    CHECK(station == NULL && strstr(result.detail, "db_url") != NULL);
+    options.size = offsetof(quorvel_station_options, db_url) + 1;
+    CHECK(quorvel_station_create(&options, &station, &result) == QUORVEL_STATUS_ARGUMENTS);
+    CHECK(station == NULL && strstr(result.detail, "options.size") != NULL);
+
+    options.size = offsetof(quorvel_station_options, db_url);
+    const int status = quorvel_station_create(&options, &station, &result);
+    if (status != 0) fprintf(stderr, "old size: status %d: %s\n", status, result.detail);
+    CHECK(status == QUORVEL_STATUS_OK && station != NULL);
+    if (station == NULL) return;
+    CHECK(quorvel_station_stop(station) == QUORVEL_STATUS_OK);
+    static quorvel_station_event event;
+    const time_t deadline = time(NULL) + 30;
+    do {
+        event.size = sizeof event;
+        CHECK(quorvel_station_next_event(station, &event, 200) == QUORVEL_STATUS_OK);
+    } while (event.kind != QUORVEL_EVENT_ENDED && time(NULL) < deadline);
+    CHECK(event.kind == QUORVEL_EVENT_ENDED && event.status == QUORVEL_STATUS_OK);
+    CHECK(quorvel_station_destroy(station) == QUORVEL_STATUS_OK);
+}
+
 int main(int argc, char** argv) {
     if (argc != 5) {
         fprintf(stderr, "usage: capi_station_test <port 1> <flash 1> <port 2> <flash 2>\n");
@@ -191,6 +233,13 @@ int main(int argc, char** argv) {
     *end = '\0';
 
     check_station(ports, flash_files);
+    quorvel_result result;
+    result.size = sizeof result;
+    quorvel_image* image = NULL;
+    CHECK(quorvel_image_from_bytes(image_bytes, sizeof image_bytes, kCodeStart, &image, &result) ==
+          QUORVEL_STATUS_OK);
+    check_option_sizes(image);
+    quorvel_image_destroy(image);
     if (failures > 0) fprintf(stderr, "%d checks failed\n", failures);
     return failures > 0 ? 1 : 0;
 }
