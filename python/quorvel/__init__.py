@@ -72,6 +72,12 @@ from ._values import Port, Result, Serial
 # ---- Stations ---------------------------------------------------------------
 
 # Last: the module uses the names above.
-from .station import ArgumentError, RecordsError, Station, StationEvent  # noqa: E402
+from .station import (  # noqa: E402
+    ArgumentError,
+    DatabaseError,
+    RecordsError,
+    Station,
+    StationEvent,
+)
 
-__all__ += ["ArgumentError", "RecordsError", "Station", "StationEvent"]
+__all__ += ["ArgumentError", "DatabaseError", "RecordsError", "Station", "StationEvent"]

@@ -15,6 +15,7 @@ from ._native import _PAUSES, STATUS_ARGUMENTS, PathLike, _CResult, _lib, _port_
 
 _OUTCOME_BAD_ARGUMENTS = 10
 _OUTCOME_RECORDS = 12
+_OUTCOME_DATABASE = 13
 
 _KINDS = {
     1: "slot",
@@ -45,7 +46,11 @@ class ArgumentError(QuorvelError, ValueError):
 
 
 class RecordsError(QuorvelError):
-    """The log or the serial-number file cannot be used (status 5)."""
+    """The log, the serial-number file or pool cannot be used (status 5)."""
+
+
+class DatabaseError(QuorvelError):
+    """The line's database cannot be reached or used (status 6)."""
 
 
 @dataclass(frozen=True)
@@ -92,6 +97,10 @@ class _CStationOptions(ctypes.Structure):
         ("limit", ctypes.c_int),
         ("station_name", ctypes.c_char_p),
         ("pauses", ctypes.c_int),
+        ("db_url", ctypes.c_char_p),
+        ("db_timeout_ms", ctypes.c_uint32),
+        ("serial_pool", ctypes.c_char_p),
+        ("serial_lease", ctypes.c_uint64),
     ]
 
 
@@ -175,6 +184,37 @@ def _check_count(name: str, value: int) -> None:
     # ctypes would wrap a number too large for a C int without a word.
     if not 0 <= value <= 0x7FFFFFFF:
         raise ArgumentError(f"{name} must be 0 to {0x7FFFFFFF}", STATUS_ARGUMENTS)
+
+
+def _is_number(value: object) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def _set_database(options: _CStationOptions, db: Optional[str], db_timeout: float,
+                  serial_pool: Optional[str], serial_lease: int) -> None:
+    """The line's database and its serial-number pool, checked as the command line does."""
+    for name, value in (("db", db), ("serial_pool", serial_pool)):
+        if value is not None and not isinstance(value, str):
+            raise TypeError(f"{name} must be a string or None")
+    if not _is_number(db_timeout):
+        raise TypeError("db_timeout must be a number of seconds")
+    if not isinstance(serial_lease, int) or isinstance(serial_lease, bool):
+        raise TypeError("serial_lease must be an int")
+    if not 0.1 <= db_timeout <= 3600:
+        raise ArgumentError("db_timeout must be 0.1 to 3600 seconds", STATUS_ARGUMENTS)
+    if not 1 <= serial_lease <= 100000:
+        raise ArgumentError("serial_lease must be 1 to 100000", STATUS_ARGUMENTS)
+    if serial_lease != 1 and not serial_pool:
+        raise ArgumentError("serial_lease needs serial_pool", STATUS_ARGUMENTS)
+    if db:
+        options.db_url = db.encode("utf-8")
+        options.db_timeout_ms = round(db_timeout * 1000)
+    elif db_timeout != 10.0:
+        raise ArgumentError("db_timeout needs db", STATUS_ARGUMENTS)
+    if serial_pool:
+        # Without a database the library refuses the pool, saying so.
+        options.serial_pool = serial_pool.encode("utf-8")
+        options.serial_lease = serial_lease
 
 
 def _c_options(ports: Sequence[PathLike], log: Optional[PathLike], station: Optional[str],

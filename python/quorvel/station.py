@@ -24,9 +24,11 @@ from ._station_native import (
     _EVENT_ENDED,
     _EVENT_NONE,
     _OUTCOME_BAD_ARGUMENTS,
+    _OUTCOME_DATABASE,
     _OUTCOME_RECORDS,
     _WAIT_MS,
     ArgumentError,
+    DatabaseError,
     RecordsError,
     StationEvent,
     _c_options,
@@ -34,11 +36,12 @@ from ._station_native import (
     _CStationOptions,
     _event,
     _path_bytes,
+    _set_database,
     _station_lib,
 )
 from ._values import Serial
 
-__all__ = ["ArgumentError", "RecordsError", "Station", "StationEvent"]
+__all__ = ["ArgumentError", "DatabaseError", "RecordsError", "Station", "StationEvent"]
 
 
 class Station:
@@ -55,8 +58,15 @@ class Station:
     transfer failed again; ``limit`` stops arming after that many passes;
     ``pauses="simulator"`` is for the simulated device only.
 
-    Raises ArgumentError (status 2), ImageError (3), PortError (4) or
-    RecordsError (5) before any board is touched.
+    ``db`` (a libpq URL or key=value string) sends the records to the line's
+    database, each wait on it lasting at most ``db_timeout`` seconds; without
+    ``log``, a default log in the program's data folder holds what is not
+    sent yet. ``serial_pool`` takes the serial numbers from that pool of the
+    database in place of ``serial_file`` (with ``serial_at``), holding
+    ``serial_lease`` numbers at a time for outages of the database.
+
+    Raises ArgumentError (status 2), ImageError (3), PortError (4),
+    RecordsError (5) or DatabaseError (6) before any board is touched.
     """
 
     def __init__(
@@ -72,6 +82,10 @@ class Station:
         serial_at: Optional[int] = None,
         serial_format: str = "u32le",
         pauses: str = "device",
+        db: Optional[str] = None,
+        db_timeout: float = 10.0,
+        serial_pool: Optional[str] = None,
+        serial_lease: int = 1,
     ) -> None:
         self._lib = _station_lib()
         self._handle = ctypes.c_void_p()
@@ -81,9 +95,14 @@ class Station:
         self._waiting = threading.Lock()
         self.status: Optional[int] = None
         options = _c_options(ports, log, station, retries, limit, pauses)
-        if serial_file is not None or serial_at is not None:
-            if serial_file is None or serial_at is None:
-                raise ArgumentError("serial_file and serial_at go together", STATUS_ARGUMENTS)
+        _set_database(options, db, db_timeout, serial_pool, serial_lease)
+        if serial_file is not None and serial_pool is not None:
+            raise ArgumentError("serial_file and serial_pool exclude each other", STATUS_ARGUMENTS)
+        numbers_from = serial_file if serial_file is not None else serial_pool
+        if numbers_from is not None or serial_at is not None:
+            if numbers_from is None or serial_at is None:
+                raise ArgumentError("serial_at goes with serial_file or serial_pool",
+                                    STATUS_ARGUMENTS)
             if not 0 <= serial_at <= 0xFFFFFFFF:
                 raise ArgumentError(f"serial_at {serial_at:#x} is not a device address",
                                     STATUS_ARGUMENTS)
@@ -110,7 +129,8 @@ class Station:
             if loaded is not image:
                 loaded.close()
         if status != STATUS_OK:
-            kinds = {_OUTCOME_BAD_ARGUMENTS: ArgumentError, _OUTCOME_RECORDS: RecordsError}
+            kinds = {_OUTCOME_BAD_ARGUMENTS: ArgumentError, _OUTCOME_RECORDS: RecordsError,
+                     _OUTCOME_DATABASE: DatabaseError}
             if c_result.outcome in kinds:
                 raise kinds[c_result.outcome](
                     f"station: {_text(c_result.detail)}", status, os_error=c_result.os_error)
