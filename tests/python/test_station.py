@@ -114,6 +114,9 @@ def hold(port: str) -> int:
     ("port held by another program", quorvel.PortError, 4),
     ("port given twice", quorvel.ArgumentError, 2),
     ("serial number outside the image", quorvel.ImageError, 3),
+    ("serial pool without a database", quorvel.ArgumentError, 2),
+    ("serial pool and serial file", quorvel.ArgumentError, 2),
+    ("serial lease without a pool", quorvel.ArgumentError, 2),
 ])
 def test_a_station_that_cannot_start_raises_before_any_board_is_touched(
         device, tmp_path, case, error, status):
@@ -129,6 +132,12 @@ def test_a_station_that_cannot_start_raises_before_any_board_is_touched(
         options["log"] = tmp_path / "no folder" / "line.jsonl"
     elif case == "serial number outside the image":
         options["serial_at"] = 0x108000 + len(IMAGE) - 2
+    elif case == "serial pool without a database":
+        options.update(serial_file=None, serial_pool="lot")
+    elif case == "serial pool and serial file":
+        options.update(db="host=/nonexistent", serial_pool="lot")
+    elif case == "serial lease without a pool":
+        options.update(db="host=/nonexistent", serial_lease=5)
     ports = [device.port] * (2 if case == "port given twice" else 1)
     held = hold(device.port) if case == "port held by another program" else None
     try:
